@@ -1,0 +1,17 @@
+// Base64 decoding of the standard alphabet with "=" padding, accepting only
+// canonical text: exactly the texts that re-encoding their own decoded bytes
+// would reproduce. No white space, no URL-safe characters, no missing or
+// extra padding, no stray bits in the last character.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velmot {
+
+// The decoded bytes (any bytes, NUL included), or nullopt. The empty text
+// decodes to no bytes.
+std::optional<std::string> base64_decode(std::string_view text);
+
+}  // namespace velmot

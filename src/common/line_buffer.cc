@@ -1,0 +1,43 @@
+#include "common/line_buffer.h"
+
+#include <sys/uio.h>
+
+#include <cstring>
+
+#include "common/descriptor_io.h"
+
+namespace velmot {
+
+bool LineBuffer::write(std::string_view chunk) {
+    std::string_view remainder = chunk;
+    if (const void* lf = ::memrchr(chunk.data(), '\n', chunk.size())) {
+        const auto through_lf = static_cast<std::size_t>(static_cast<const char*>(lf) -
+                                                         chunk.data()) + 1;
+        if (!write_held_then(chunk.substr(0, through_lf))) return false;
+        remainder = chunk.substr(through_lf);
+    }
+    if (remainder.empty()) return true;
+    if (remainder.size() >= kStdoutBufferBytes) return write_held_then(remainder);
+    if (remainder.size() > kStdoutBufferBytes - held_) {
+        if (!write_held_then({})) return false;
+    }
+    hold(remainder);
+    return true;
+}
+
+bool LineBuffer::flush() { return write_held_then({}); }
+
+bool LineBuffer::write_held_then(std::string_view bytes) {
+    // One gathered write for the held partial line and the new bytes keeps a
+    // line that was split across chunks in one system call.
+    struct iovec pieces[2] = {{bytes_, held_}, {const_cast<char*>(bytes.data()), bytes.size()}};
+    held_ = 0;
+    return write_all_gathered(fd_, pieces, 2);
+}
+
+void LineBuffer::hold(std::string_view bytes) {
+    std::memcpy(bytes_ + held_, bytes.data(), bytes.size());
+    held_ += bytes.size();
+}
+
+}  // namespace velmot

@@ -1,0 +1,80 @@
+#include "launcher/invocation.h"
+
+#include <algorithm>
+
+#include "common/limits.h"
+#include "common/utf8.h"
+
+namespace velmot {
+namespace {
+
+constexpr std::string_view kCoreName = "velmot";
+constexpr std::string_view kPluginPrefix = "velmot-";
+constexpr std::string_view kClientId = "plugin-cli-client";
+
+std::size_t count_entries(int argc, const char* const* argv) {
+    if (argc <= 0 || argv == nullptr) return 0;
+    std::size_t n = 0;
+    while (n < static_cast<std::size_t>(argc) && argv[n] != nullptr) ++n;
+    return n;
+}
+
+bool is_id_start(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
+bool is_id_char(char c) { return is_id_start(c) || c == '.' || c == '_' || c == '-'; }
+
+}  // namespace
+
+ArgumentVector::ArgumentVector(int argc, const char* const* argv) noexcept
+    : entries_(argv, count_entries(argc, argv)) {}
+
+std::optional<std::string_view> invocation_name(const ArgumentVector& args) {
+    if (args.size() == 0) return std::nullopt;
+    std::string_view path = args[0];
+    // Walk the components from the end: the last one that is neither empty
+    // nor "." decides. A leading "." that opens the path never names a file,
+    // so skipping it like the others gives the same answer.
+    while (!path.empty()) {
+        const std::size_t slash = path.rfind('/');
+        const std::string_view component =
+            slash == std::string_view::npos ? path : path.substr(slash + 1);
+        path = slash == std::string_view::npos ? std::string_view{} : path.substr(0, slash);
+        if (component.empty() || component == ".") continue;
+        if (component == ".." || !is_valid_utf8(component)) return std::nullopt;
+        return component;
+    }
+    return std::nullopt;
+}
+
+std::optional<InvocationIdentity> invocation_plugin(std::string_view name) {
+    if (name == kCoreName) return InvocationIdentity{};
+    if (!name.starts_with(kPluginPrefix)) return std::nullopt;
+    const std::string_view id = name.substr(kPluginPrefix.size());
+    if (id == kClientId) return std::nullopt;
+    if (id.empty() || id.size() > kMaxPluginIdBytes) return std::nullopt;
+    // Every accepted character is a single ASCII byte, so a byte test refuses
+    // every non-ASCII code point whatever the length of its encoding.
+    if (!is_id_start(id.front()) || !std::all_of(id.begin(), id.end(), is_id_char)) {
+        return std::nullopt;
+    }
+    return InvocationIdentity{id};
+}
+
+std::optional<std::vector<std::string_view>> collect_arguments(const ArgumentVector& args) {
+    const std::size_t count = args.size() == 0 ? 0 : args.size() - 1;
+    if (count > kMaxArguments) return std::nullopt;
+    std::vector<std::string_view> arguments;
+    arguments.reserve(count);
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        // Every character takes at least one byte, so an argument of at most 4096
+        // bytes needs no count.
+        if (!is_valid_utf8(arg)) return std::nullopt;
+        if (arg.size() > kMaxArgumentCharacters && count_scalars(arg) > kMaxArgumentCharacters) {
+            return std::nullopt;
+        }
+        arguments.push_back(arg);
+    }
+    return arguments;
+}
+
+}  // namespace velmot
