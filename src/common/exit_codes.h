@@ -11,6 +11,8 @@ enum class LauncherExit : int {
     DiagnosticUnwritable = 101,
 };
 
-constexpr int exit_code(LauncherExit e) { return static_cast<int>(e); }
+constexpr int exit_code(LauncherExit e) {
+    return static_cast<int>(e);
+}
 
 }  // namespace velmot

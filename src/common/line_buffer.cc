@@ -11,8 +11,8 @@ namespace velmot {
 bool LineBuffer::write(std::string_view chunk) {
     std::string_view remainder = chunk;
     if (const void* lf = ::memrchr(chunk.data(), '\n', chunk.size())) {
-        const auto through_lf = static_cast<std::size_t>(static_cast<const char*>(lf) -
-                                                         chunk.data()) + 1;
+        const auto through_lf =
+            static_cast<std::size_t>(static_cast<const char*>(lf) - chunk.data()) + 1;
         if (!write_held_then(chunk.substr(0, through_lf))) return false;
         remainder = chunk.substr(through_lf);
     }
@@ -25,7 +25,9 @@ bool LineBuffer::write(std::string_view chunk) {
     return true;
 }
 
-bool LineBuffer::flush() { return write_held_then({}); }
+bool LineBuffer::flush() {
+    return write_held_then({});
+}
 
 bool LineBuffer::write_held_then(std::string_view bytes) {
     // One gathered write for the held partial line and the new bytes keeps a

@@ -18,7 +18,7 @@
 namespace velmot {
 
 class LineBuffer {
-public:
+  public:
     constexpr explicit LineBuffer(int fd) noexcept : fd_(fd) {}
     LineBuffer(const LineBuffer&) = delete;
     LineBuffer& operator=(const LineBuffer&) = delete;
@@ -32,7 +32,7 @@ public:
 
     std::size_t held() const noexcept { return held_; }
 
-private:
+  private:
     [[nodiscard]] bool write_held_then(std::string_view bytes);
     void hold(std::string_view bytes);
 

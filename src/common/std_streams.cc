@@ -20,15 +20,23 @@ constinit LineBuffer g_stdout{STDOUT_FILENO};
     ::_exit(exit_code(LauncherExit::DiagnosticUnwritable));
 }
 
-iovec piece(std::string_view s) { return {const_cast<char*>(s.data()), s.size()}; }
+iovec piece(std::string_view s) {
+    return {const_cast<char*>(s.data()), s.size()};
+}
 
 }  // namespace
 
-bool write_stdout(std::string_view chunk) { return g_stdout.write(chunk); }
+bool write_stdout(std::string_view chunk) {
+    return g_stdout.write(chunk);
+}
 
-bool write_stderr(std::string_view bytes) { return write_all(STDERR_FILENO, bytes); }
+bool write_stderr(std::string_view bytes) {
+    return write_all(STDERR_FILENO, bytes);
+}
 
-void flush_stdout_at_exit() { (void)g_stdout.flush(); }
+void flush_stdout_at_exit() {
+    (void)g_stdout.flush();
+}
 
 void write_diagnostic_or_exit(std::initializer_list<std::string_view> pieces) {
     // Gathered into one write, so that the line reaches a shared pipe whole

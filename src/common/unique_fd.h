@@ -9,7 +9,7 @@
 namespace velmot {
 
 class UniqueFd {
-public:
+  public:
     UniqueFd() noexcept = default;
     explicit UniqueFd(int fd) noexcept : fd_(fd) {}
     UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
@@ -32,7 +32,7 @@ public:
         fd_ = fd;
     }
 
-private:
+  private:
     int fd_ = -1;
 };
 

@@ -14,7 +14,9 @@ std::uint64_t load64(const char* p) {
     return v;
 }
 
-bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+bool is_continuation(unsigned char c) {
+    return (c & 0xC0) == 0x80;
+}
 
 }  // namespace
 
@@ -72,7 +74,8 @@ bool is_valid_utf8(std::string_view bytes) {
 
 std::size_t count_scalars(std::string_view valid_utf8) {
     std::size_t count = 0;
-    for (unsigned char c : valid_utf8) count += !is_continuation(c);
+    for (unsigned char c : valid_utf8)
+        count += !is_continuation(c);
     return count;
 }
 

@@ -15,8 +15,8 @@ inline constexpr char kEndpointVariable[] = "VELMOT_INTERNAL_PLUGIN_CLI_ENDPOINT
 inline constexpr char kTokenVariable[] = "VELMOT_INTERNAL_PLUGIN_CLI_TOKEN";
 
 struct Endpoint {
-    std::string host;  // always "127.0.0.1"
-    std::string path;  // "/" and at least one more byte, taken verbatim
+    std::string host;        // always "127.0.0.1"
+    std::string path;        // "/" and at least one more byte, taken verbatim
     std::uint16_t port = 0;  // 1 to 65535
 };
 

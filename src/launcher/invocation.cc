@@ -15,12 +15,17 @@ constexpr std::string_view kClientId = "plugin-cli-client";
 std::size_t count_entries(int argc, const char* const* argv) {
     if (argc <= 0 || argv == nullptr) return 0;
     std::size_t n = 0;
-    while (n < static_cast<std::size_t>(argc) && argv[n] != nullptr) ++n;
+    while (n < static_cast<std::size_t>(argc) && argv[n] != nullptr)
+        ++n;
     return n;
 }
 
-bool is_id_start(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
-bool is_id_char(char c) { return is_id_start(c) || c == '.' || c == '_' || c == '-'; }
+bool is_id_start(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+bool is_id_char(char c) {
+    return is_id_start(c) || c == '.' || c == '_' || c == '-';
+}
 
 }  // namespace
 

@@ -16,12 +16,12 @@ namespace velmot {
 // The process's argument vector as given to main: at most argc entries,
 // ending early at the first null entry.
 class ArgumentVector {
-public:
+  public:
     ArgumentVector(int argc, const char* const* argv) noexcept;
     std::size_t size() const noexcept { return entries_.size(); }
     std::string_view operator[](std::size_t i) const noexcept { return entries_[i]; }
 
-private:
+  private:
     std::span<const char* const> entries_;
 };
 

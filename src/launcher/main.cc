@@ -24,7 +24,8 @@ int launcher_main(int argc, const char* const* argv) {
 int main(int argc, char** argv) {
     // Without its standard descriptors the launcher could not even report a
     // failure; 70 is the status every other unusable start ends with.
-    if (!velmot::prepare_process()) return velmot::exit_code(velmot::LauncherExit::TransportFailure);
+    if (!velmot::prepare_process())
+        return velmot::exit_code(velmot::LauncherExit::TransportFailure);
     const int status = launcher_main(argc, argv);
     velmot::flush_stdout_at_exit();
     return status;

@@ -1,0 +1,137 @@
+#include "common/base64.h"
+
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+namespace velmot {
+namespace {
+
+constexpr char kPad = '=';
+constexpr std::uint32_t kInvalid = 0xFF000000u;
+
+// The 6-bit value of an alphabet character, or -1.
+constexpr int sextet(unsigned char c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+}
+
+// Places a group's 24 bits so that one 4-byte store of the word puts its three
+// bytes first in memory, whatever the byte order of the machine.
+constexpr std::uint32_t as_stored_word(std::uint32_t group_bits) {
+    if constexpr (std::endian::native == std::endian::little) {
+        return ((group_bits >> 16) & 0xFF) | (group_bits & 0xFF00) | ((group_bits & 0xFF) << 16);
+    } else {
+        return group_bits << 8;
+    }
+}
+
+// One table per position in a group: the character's contribution to the
+// stored word, or a value with bits in the fourth byte for a character that is
+// not in the alphabet. OR-ing four entries decodes a group; OR-ing all words
+// tells whether any character was invalid.
+using GroupTable = std::array<std::uint32_t, 256>;
+
+constexpr GroupTable make_table(int position) {
+    GroupTable table{};
+    for (int c = 0; c < 256; ++c) {
+        const int value = sextet(static_cast<unsigned char>(c));
+        const int shift = 18 - 6 * position;
+        table[c] = value < 0 ? kInvalid : as_stored_word(static_cast<std::uint32_t>(value) << shift);
+    }
+    return table;
+}
+
+constexpr std::array<GroupTable, 4> kTables = {make_table(0), make_table(1), make_table(2),
+                                               make_table(3)};
+
+inline std::uint32_t decode_group(const unsigned char* in) {
+    return kTables[0][in[0]] | kTables[1][in[1]] | kTables[2][in[2]] | kTables[3][in[3]];
+}
+
+inline void store_word(unsigned char* out, std::uint32_t word) {
+    std::memcpy(out, &word, sizeof word);
+}
+
+constexpr std::size_t kGroupsPerStep = 4;
+
+// Decodes `groups` full groups of four alphabet characters. Every group
+// stores four bytes of which the fourth is scratch, overwritten by the next
+// group; the caller guarantees one writable byte past the last group's three.
+// Returns false if any character was not in the alphabet.
+bool decode_full_groups(const unsigned char* in, std::size_t groups, unsigned char* out) {
+    std::uint32_t seen = 0;
+    std::size_t g = 0;
+    for (; g + kGroupsPerStep <= groups; g += kGroupsPerStep) {
+        const std::uint32_t w0 = decode_group(in);
+        const std::uint32_t w1 = decode_group(in + 4);
+        const std::uint32_t w2 = decode_group(in + 8);
+        const std::uint32_t w3 = decode_group(in + 12);
+        store_word(out, w0);
+        store_word(out + 3, w1);
+        store_word(out + 6, w2);
+        store_word(out + 9, w3);
+        seen |= w0 | w1 | w2 | w3;
+        in += 4 * kGroupsPerStep;
+        out += 3 * kGroupsPerStep;
+    }
+    for (; g < groups; ++g) {
+        const std::uint32_t w = decode_group(in);
+        store_word(out, w);
+        seen |= w;
+        in += 4;
+        out += 3;
+    }
+    return (seen & kInvalid) == 0;
+}
+
+// The number of pad characters a text of whole groups ends with, judged from
+// its last two characters only; where else a pad may not stand is checked by
+// the alphabet tables, which treat "=" as invalid.
+std::size_t pad_count(std::string_view text) {
+    if (text.back() != kPad) return 0;
+    return text[text.size() - 2] == kPad ? 2 : 1;
+}
+
+// Decodes the last group, which may end in pads, into its 1 to 3 bytes.
+// Canonical text leaves no set bits in the part of the last character that
+// does not reach a byte.
+bool decode_last_group(const unsigned char* in, std::size_t pads, unsigned char* out) {
+    const int a = sextet(in[0]);
+    const int b = sextet(in[1]);
+    const int c = pads >= 2 ? 0 : sextet(in[2]);
+    const int d = pads >= 1 ? 0 : sextet(in[3]);
+    if ((a | b | c | d) < 0) return false;
+    if (pads == 2 && (b & 0x0F) != 0) return false;
+    if (pads == 1 && (c & 0x03) != 0) return false;
+    const auto bits = static_cast<std::uint32_t>(a << 18 | b << 12 | c << 6 | d);
+    out[0] = static_cast<unsigned char>(bits >> 16);
+    if (pads < 2) out[1] = static_cast<unsigned char>(bits >> 8);
+    if (pads < 1) out[2] = static_cast<unsigned char>(bits);
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::string> base64_decode(std::string_view text) {
+    if (text.empty()) return std::string();
+    if (text.size() % 4 != 0) return std::nullopt;
+    const std::size_t pads = pad_count(text);
+    const std::size_t groups = text.size() / 4;
+    std::string bytes(groups * 3 - pads, '\0');
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+    auto* out = reinterpret_cast<unsigned char*>(bytes.data());
+    // The last group yields at least one byte, which is the room the full
+    // groups' 4-byte stores need past their own three.
+    if (!decode_full_groups(in, groups - 1, out)) return std::nullopt;
+    const std::size_t last = groups - 1;
+    if (!decode_last_group(in + 4 * last, pads, out + 3 * last)) return std::nullopt;
+    return bytes;
+}
+
+}  // namespace velmot
