@@ -13,6 +13,8 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "support/bridge_frames.h"
+
 namespace velmot {
 namespace {
 
@@ -20,18 +22,7 @@ constexpr std::string_view kAlphabet =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 std::string encode(std::string_view bytes) {
-    std::string text;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
-        std::uint32_t bits = 0;
-        for (std::size_t k = 0; k < 3; ++k) {
-            bits = bits << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
-        }
-        for (std::size_t k = 0; k < 4; ++k) {
-            text += k <= n ? kAlphabet[(bits >> (18 - 6 * k)) & 0x3F] : '=';
-        }
-    }
-    return text;
+    return testing::base64_encode(bytes);
 }
 
 std::string random_bytes(std::mt19937& rng, std::size_t size) {

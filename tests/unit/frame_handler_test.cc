@@ -21,6 +21,7 @@
 
 #include "common/std_streams.h"
 #include "common/unique_fd.h"
+#include "support/bridge_frames.h"
 
 namespace velmot {
 
@@ -159,20 +160,7 @@ BridgeFrame failure(std::string code, std::string message, std::uint8_t exit_cod
 }
 
 std::string encode(std::string_view bytes) {
-    static constexpr char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
-        std::uint32_t bits = 0;
-        for (std::size_t k = 0; k < 3; ++k) {
-            bits = bits << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
-        }
-        for (std::size_t k = 0; k < 4; ++k) {
-            text += k <= n ? kAlphabet[(bits >> (18 - 6 * k)) & 0x3F] : '=';
-        }
-    }
-    return text;
+    return testing::base64_encode(bytes);
 }
 
 const FrameOutcome kContinue = FrameOutcome::continue_reading();
