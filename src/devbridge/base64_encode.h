@@ -1,0 +1,19 @@
+// Base64 encoding with the standard alphabet and "=" padding: the canonical
+// text that the launcher's decoder accepts.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace velmot::devbridge {
+
+// The length of the encoding of `byte_count` bytes.
+constexpr std::size_t base64_length(std::size_t byte_count) {
+    return (byte_count + 2) / 3 * 4;
+}
+
+// Appends the encoding of `bytes` (any bytes) to `out`.
+void append_base64(std::string& out, std::string_view bytes);
+
+}  // namespace velmot::devbridge

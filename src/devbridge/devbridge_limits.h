@@ -1,0 +1,52 @@
+// Fixed limits and statuses of the development bridge. The wire limits it
+// shares with the launcher (body size, chunk size, argument limits) live in
+// common/limits.h; these are the bridge's own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace velmot::devbridge {
+
+// The one path the bridge serves; the endpoint it advertises ends in it.
+inline constexpr std::string_view kEndpointPath = "/plugin-cli";
+
+// Requests handled at once, and accepted connections that may wait for a
+// free handler before the bridge stops accepting more.
+inline constexpr std::size_t kMaxConcurrentRequests = 16;
+inline constexpr std::size_t kMaxWaitingConnections = 64;
+
+// A request body larger than this is refused before it is parsed. The
+// launcher's largest body, 64 arguments of 4096 characters each written in
+// at most six bytes (a control character's escape), is about 1.5 MiB.
+inline constexpr std::size_t kMaxRequestBodyBytes = 2 * 1024 * 1024;
+
+// Seconds a request may take to arrive, and a single send of the response
+// may block (a launcher whose output is held by a pager reads slowly).
+inline constexpr int kRequestReadTimeoutSeconds = 5;
+inline constexpr int kResponseSendTimeoutSeconds = 300;
+
+// Room kept free at the end of the body for the frame that closes it: a
+// failure frame's code and message are cut to these lengths, so that even
+// a message escaped to six bytes a character fits.
+inline constexpr std::size_t kMaxFailureCodeBytes = 64;
+inline constexpr std::size_t kMaxFailureMessageBytes = 256;
+inline constexpr std::size_t kClosingFrameReserve = 2'048;
+
+// On shutdown, running commands get SIGTERM and this long to end before
+// they are killed.
+inline constexpr int kShutdownGraceMs = 3'000;
+
+// Random bytes in an access token; the token is their hexadecimal text.
+inline constexpr std::size_t kTokenBytes = 32;
+
+// Exit statuses the bridge reports for commands that did not run to their
+// own end, following the shell's conventions.
+inline constexpr std::uint8_t kStatusBridgeFailure = 125;
+inline constexpr std::uint8_t kStatusNotExecutable = 126;
+inline constexpr std::uint8_t kStatusNotFound = 127;
+// A command ended by a signal reports 128 plus the signal's number.
+inline constexpr int kSignalStatusBase = 128;
+
+}  // namespace velmot::devbridge
