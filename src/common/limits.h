@@ -29,6 +29,10 @@ inline constexpr std::size_t kRequestBodyInitialCapacity = 128;
 // The response: one read buffer for the whole reply, and the largest body.
 inline constexpr std::size_t kReadBufferBytes = 8'192;
 inline constexpr std::uint64_t kMaxContentLength = 12ull * 1024 * 1024;
+// A line that does not end within one read buffer is given this much room at
+// once (or its remaining limit, if smaller): a full output frame fits without
+// the line growing again.
+inline constexpr std::size_t kLongLineReserveBytes = 128 * 1024;
 
 // Bounds on the status line and header section, so that a misbehaving bridge
 // cannot make the launcher hold unbounded memory before the body starts.

@@ -1,0 +1,134 @@
+#include "bridge/connection.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <climits>
+
+#include "common/limits.h"
+
+namespace velmot {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The host is always the numeric loopback address, so it is parsed directly
+// into the one socket address there is; nothing is resolved.
+std::optional<sockaddr_in> numeric_address(const Endpoint& endpoint) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(endpoint.port);
+    if (::inet_pton(AF_INET, endpoint.host.c_str(), &address.sin_addr) != 1) return std::nullopt;
+    return address;
+}
+
+bool set_blocking(int fd) {
+    int non_blocking = 0;
+    return ::ioctl(fd, FIONBIO, &non_blocking) == 0;
+}
+
+// The error a pending connect ended with, 0 for none; -1 if it cannot be
+// asked for.
+int pending_error(int fd) {
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return -1;
+    return error;
+}
+
+// The wait that fits in what is left of the connect time limit: rounded up to
+// whole milliseconds, never less than one.
+int wait_milliseconds(Clock::duration left) {
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    if (ms < 1) return 1;
+    return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+}
+
+// Waits for a connect in progress to complete before `deadline`. A wait cut
+// short by a signal resumes with the time that remains.
+bool await_connect(int fd, Clock::time_point deadline) {
+    for (;;) {
+        const Clock::duration left = deadline - Clock::now();
+        if (left <= Clock::duration::zero()) return false;
+        pollfd watched{fd, POLLOUT, 0};
+        const int ready = ::poll(&watched, 1, wait_milliseconds(left));
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (ready == 0) continue;
+        if ((watched.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+            (void)pending_error(fd);
+            return false;
+        }
+        if ((watched.revents & POLLOUT) != 0) return pending_error(fd) == 0;
+    }
+}
+
+// Connects the non-blocking socket `fd` and leaves it blocking. An
+// interrupted connect call goes on in the background, like one in progress.
+bool connect_within_limit(int fd, const sockaddr_in& address) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
+    const int connected =
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    const int connect_errno = errno;
+    if (!set_blocking(fd)) return false;
+    if (connected == 0) return true;
+    if (connect_errno != EINPROGRESS && connect_errno != EINTR) return false;
+    return await_connect(fd, deadline);
+}
+
+bool set_time_limit(int fd, int option, int milliseconds) {
+    const timeval limit{milliseconds / 1000, (milliseconds % 1000) * 1000};
+    return ::setsockopt(fd, SOL_SOCKET, option, &limit, sizeof limit) == 0;
+}
+
+}  // namespace
+
+std::optional<UniqueFd> connect_to_bridge(const Endpoint& endpoint) {
+    const std::optional<sockaddr_in> address = numeric_address(endpoint);
+    if (!address) return std::nullopt;
+    UniqueFd socket{::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)};
+    if (!socket.valid()) return std::nullopt;
+    if (!connect_within_limit(socket.get(), *address)) return std::nullopt;
+    if (!set_time_limit(socket.get(), SO_RCVTIMEO, kReceiveTimeoutMs)) return std::nullopt;
+    if (!set_time_limit(socket.get(), SO_SNDTIMEO, kSendTimeoutMs)) return std::nullopt;
+    return socket;
+}
+
+bool send_all_gathered(int socket_fd, struct iovec* pieces, std::size_t count) {
+    while (count > 0 && pieces->iov_len == 0) {
+        ++pieces;
+        --count;
+    }
+    while (count > 0) {
+        msghdr message{};
+        message.msg_iov = pieces;
+        message.msg_iovlen = count < IOV_MAX ? count : IOV_MAX;
+        // MSG_NOSIGNAL: a peer that has gone makes this an error, not SIGPIPE.
+        const ssize_t sent = ::sendmsg(socket_fd, &message, MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EINTR) continue;
+            return false;  // EAGAIN here is the send time limit running out
+        }
+        if (sent == 0) return false;
+        auto left = static_cast<std::size_t>(sent);
+        while (count > 0 && left >= pieces->iov_len) {
+            left -= pieces->iov_len;
+            ++pieces;
+            --count;
+        }
+        if (count > 0) {
+            pieces->iov_base = static_cast<char*>(pieces->iov_base) + left;
+            pieces->iov_len -= left;
+        }
+    }
+    return true;
+}
+
+}  // namespace velmot

@@ -1,0 +1,46 @@
+// Line reading on the bridge connection through one 8,192-byte read buffer
+// that serves the whole reply: status line, header section and body. Bytes
+// that arrive together with the end of one line stay in the buffer for the
+// next; the buffer is refilled with one receive only when it is empty.
+//
+// A line is every byte up to and including a line feed; it ends early when
+// the bridge closes its side or when the caller's byte limit is reached (the
+// remaining body bytes, so a body read never takes a byte beyond
+// Content-Length and never receives once nothing remains). Every line read
+// must be valid UTF-8 as a whole.
+//
+// The reader borrows the socket; it lives on the caller's stack for the
+// length of one reply.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "common/limits.h"
+
+namespace velmot {
+
+class LineReader {
+  public:
+    explicit LineReader(int socket_fd) noexcept : fd_(socket_fd) {}
+    LineReader(const LineReader&) = delete;
+    LineReader& operator=(const LineReader&) = delete;
+
+    // Appends the next line to `line`, which must be empty, taking at most
+    // `limit` bytes; `line.size()` is then the number of bytes taken, 0 when
+    // there was nothing more to read. Returns false when a receive fails
+    // (the receive time limit included) or the bytes are not valid UTF-8.
+    [[nodiscard]] bool read_line(std::string& line, std::uint64_t limit);
+
+  private:
+    [[nodiscard]] bool refill();
+
+    int fd_;
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+    bool closed_ = false;
+    char buffer_[kReadBufferBytes];
+};
+
+}  // namespace velmot

@@ -1,0 +1,129 @@
+#include "bridge/request_writer.h"
+
+#include <sys/uio.h>
+
+#include <cstdint>
+#include <iterator>
+
+#include "bridge/connection.h"
+#include "common/limits.h"
+
+namespace velmot {
+namespace {
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+bool needs_escape(unsigned char byte) {
+    return byte < 0x20 || byte == '"' || byte == '\\';
+}
+
+void append_escape(std::string& out, unsigned char byte) {
+    switch (byte) {
+        case '"':
+            out += "\\\"";
+            return;
+        case '\\':
+            out += "\\\\";
+            return;
+        case 0x08:
+            out += "\\b";
+            return;
+        case 0x09:
+            out += "\\t";
+            return;
+        case 0x0A:
+            out += "\\n";
+            return;
+        case 0x0C:
+            out += "\\f";
+            return;
+        case 0x0D:
+            out += "\\r";
+            return;
+        default:
+            break;
+    }
+    const char escape[] = {'\\', 'u', '0', '0', kHexDigits[byte >> 4], kHexDigits[byte & 0x0F]};
+    out.append(escape, sizeof escape);
+}
+
+// A number in decimal, no sign, no leading zeros, held on the stack.
+class DecimalText {
+  public:
+    explicit DecimalText(std::uint64_t value) {
+        do {
+            digits_[--start_] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value != 0);
+    }
+    std::string_view view() const { return {digits_ + start_, sizeof digits_ - start_}; }
+
+  private:
+    char digits_[20];
+    std::size_t start_ = sizeof digits_;
+};
+
+iovec piece(std::string_view bytes) {
+    return {const_cast<char*>(bytes.data()), bytes.size()};
+}
+
+}  // namespace
+
+void append_json_string(std::string& out, std::string_view text) {
+    out.push_back('"');
+    std::size_t run_start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (!needs_escape(byte)) continue;
+        out.append(text.data() + run_start, i - run_start);
+        append_escape(out, byte);
+        run_start = i + 1;
+    }
+    out.append(text.data() + run_start, text.size() - run_start);
+    out.push_back('"');
+}
+
+std::string build_request_body(std::optional<std::string_view> plugin_id,
+                               std::span<const std::string_view> arguments) {
+    static_assert(kProtocolVersion < 10, "the protocol version is written as one digit");
+    std::string body;
+    body.reserve(kRequestBodyInitialCapacity);
+    body += "{\"protocol_version\":";
+    body.push_back(static_cast<char>('0' + kProtocolVersion));
+    body += ",\"kind\":";
+    append_json_string(body, plugin_id ? "plugin_cli_invoke" : "core_cli_invoke");
+    if (plugin_id) {
+        body += ",\"plugin_id\":";
+        append_json_string(body, *plugin_id);
+    }
+    body += ",\"argv\":[";
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        if (i > 0) body.push_back(',');
+        append_json_string(body, arguments[i]);
+    }
+    body += "]}";
+    return body;
+}
+
+bool send_request(int socket_fd, const Endpoint& endpoint, std::string_view token,
+                  std::string_view body) {
+    const DecimalText port{endpoint.port};
+    const DecimalText length{body.size()};
+    iovec pieces[] = {
+        piece("POST "),
+        piece(endpoint.path),
+        piece(" HTTP/1.1\r\nHost: "),
+        piece(endpoint.host),
+        piece(":"),
+        piece(port.view()),
+        piece("\r\nContent-Type: application/json\r\nX-Velmot-Plugin-Cli-Token: "),
+        piece(token),
+        piece("\r\nContent-Length: "),
+        piece(length.view()),
+        piece("\r\nConnection: close\r\n\r\n"),
+        piece(body),
+    };
+    return send_all_gathered(socket_fd, pieces, std::size(pieces));
+}
+
+}  // namespace velmot

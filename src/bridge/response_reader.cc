@@ -1,0 +1,139 @@
+#include "bridge/response_reader.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "bridge/bridge_frame.h"
+#include "bridge/frame_handler.h"
+#include "bridge/line_reader.h"
+#include "common/limits.h"
+#include "common/white_space.h"
+
+namespace velmot {
+namespace {
+
+constexpr std::uint16_t kStatusOk = 200;
+constexpr std::uint64_t kMaxStatusCode = 65'535;
+
+// The separators of the status line: ASCII white space without the vertical
+// tab.
+bool is_status_separator(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
+}
+
+// Takes the next non-empty token off the front of `rest`; empty at the end.
+std::string_view next_token(std::string_view& rest) {
+    std::size_t begin = 0;
+    while (begin < rest.size() && is_status_separator(rest[begin]))
+        ++begin;
+    std::size_t end = begin;
+    while (end < rest.size() && !is_status_separator(rest[end]))
+        ++end;
+    const std::string_view token = rest.substr(begin, end - begin);
+    rest.remove_prefix(end);
+    return token;
+}
+
+// An optional "+" and one or more ASCII digits worth at most `max`; leading
+// zeros, in any number, change nothing.
+std::optional<std::uint64_t> parse_decimal(std::string_view text, std::uint64_t max) {
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (text.empty()) return std::nullopt;
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        if (value > max) return std::nullopt;
+    }
+    return value;
+}
+
+// Reads one line of the status line or header section. A line that reaches
+// the bound without its line feed is longer than any the bridge sends.
+bool read_head_line(LineReader& reader, std::string& line) {
+    if (!reader.read_line(line, kMaxHeadLineBytes)) return false;
+    return line.size() < kMaxHeadLineBytes || line.back() == '\n';
+}
+
+// "HTTP/1.1" and a status code; the reason phrase and the line's ending are
+// not looked at.
+std::optional<std::uint16_t> read_status_line(LineReader& reader) {
+    std::string line;
+    if (!read_head_line(reader, line)) return std::nullopt;
+    std::string_view rest = line;
+    if (next_token(rest) != "HTTP/1.1") return std::nullopt;
+    const std::optional<std::uint64_t> code = parse_decimal(next_token(rest), kMaxStatusCode);
+    if (!code) return std::nullopt;
+    return static_cast<std::uint16_t>(*code);
+}
+
+// Exactly 14 bytes that read "content-length" once A to Z are folded to
+// lower case; no other byte is folded.
+bool is_content_length_name(std::string_view name) {
+    constexpr std::string_view kName = "content-length";
+    if (name.size() != kName.size()) return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        char c = name[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != kName[i]) return false;
+    }
+    return true;
+}
+
+// Reads the header section up to the line that is exactly CR LF and returns
+// the value of its last Content-Length header. Every Content-Length header
+// must be valid; a section without one fails. Other headers are skipped
+// unread.
+std::optional<std::uint64_t> read_content_length(LineReader& reader) {
+    std::optional<std::uint64_t> content_length;
+    for (std::size_t header_lines = 0;; ++header_lines) {
+        std::string line;
+        if (!read_head_line(reader, line)) return std::nullopt;
+        if (line == "\r\n") return content_length;
+        if (header_lines == kMaxHeaderLines) return std::nullopt;
+        const std::size_t colon = line.find(':');
+        if (colon == std::string::npos) return std::nullopt;
+        if (!is_content_length_name(std::string_view(line).substr(0, colon))) continue;
+        const std::string_view value = trim_white_space(std::string_view(line).substr(colon + 1));
+        content_length = parse_decimal(value, kMaxContentLength);
+        if (!content_length) return std::nullopt;
+    }
+}
+
+// Reads the body one line at a time within `content_length` bytes, each line
+// decoded and handled before the next is read. The terminal frame's line
+// must be the last, and the body must end exactly at `content_length`: once
+// no body bytes remain, the end is seen without receiving anything more.
+InvocationResult read_body(LineReader& reader, std::uint64_t content_length) {
+    std::uint64_t remaining = content_length;
+    InvocationResult finished;  // set by the terminal frame
+    for (;;) {
+        std::string line;
+        if (!reader.read_line(line, remaining)) return std::nullopt;
+        remaining -= line.size();
+        if (line.empty()) return remaining == 0 ? finished : std::nullopt;
+        if (finished) return std::nullopt;
+        if (line.back() != '\n') return std::nullopt;
+        std::optional<BridgeFrame> frame = decode_frame(trim_trailing_white_space(line));
+        if (!frame) return std::nullopt;
+        const FrameOutcome outcome = handle_frame(std::move(*frame));
+        if (outcome.kind == FrameOutcome::Kind::Fail) return std::nullopt;
+        if (outcome.kind == FrameOutcome::Kind::Finished) finished = outcome.status;
+    }
+}
+
+}  // namespace
+
+InvocationResult read_response(int socket_fd) {
+    LineReader reader{socket_fd};
+    const std::optional<std::uint16_t> status = read_status_line(reader);
+    if (!status) return std::nullopt;
+    const std::optional<std::uint64_t> content_length = read_content_length(reader);
+    if (!content_length || *status != kStatusOk) return std::nullopt;
+    return read_body(reader, *content_length);
+}
+
+}  // namespace velmot
