@@ -33,6 +33,10 @@ inline constexpr std::uint64_t kMaxContentLength = 12ull * 1024 * 1024;
 // once (or its remaining limit, if smaller): a full output frame fits without
 // the line growing again.
 inline constexpr std::size_t kLongLineReserveBytes = 128 * 1024;
+// Allocations below this size come from the heap, and freed heap memory up
+// to this size is kept rather than returned to the system: a whole body line
+// with its frame and chunk fits (the allocator's largest setting).
+inline constexpr int kAllocatorKeepBytes = 32 * 1024 * 1024;
 
 // Bounds on the status line and header section, so that a misbehaving bridge
 // cannot make the launcher hold unbounded memory before the body starts.
