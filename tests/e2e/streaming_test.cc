@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,7 +47,8 @@ TEST(Streaming, FirstChunkArrivesBeforeTheBridgeSendsMore) {
 }
 
 // The launcher waits for the rest of the reply with a receive time limit set,
-// which makes the pending receive return early when it is continued.
+// which makes a receive that a stop signal interrupted return early, without
+// data, once the process is continued; the launcher must receive again.
 TEST(Streaming, StopAndContinueLeaveTheReplyIntact) {
     const SplitReply reply =
         split_reply(stdout_frame("before\n"),
@@ -54,6 +56,7 @@ TEST(Streaming, StopAndContinueLeaveTheReplyIntact) {
     ScriptedBridge bridge({send_bytes(reply.first), await_go_ahead(), send_bytes(reply.rest)});
     ChildProcess launcher(launcher_spec(bridge.endpoint(), {"velmot-notes", "tail"}));
     EXPECT_EQ(launcher.read_out_until(7), "before\n");
+    ASSERT_TRUE(launcher.wait_blocked_in(SYS_recvfrom));
     ASSERT_EQ(::kill(launcher.pid(), SIGSTOP), 0);
     ASSERT_TRUE(launcher.wait_stopped());
     bridge.go_ahead();

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/syscall.h>
@@ -60,6 +61,25 @@ void drain(int& fd, std::string& into) {
     } else if (n == 0 || errno != EINTR) {
         close_fd(fd);
     }
+}
+
+std::string read_file(const std::string& path) {
+    std::string text;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return text;
+    char block[4096];
+    for (ssize_t n; (n = ::read(fd, block, sizeof block)) > 0;) {
+        text.append(block, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return text;
+}
+
+// The state letter of /proc/<pid>/stat, which follows the parenthesised
+// command name.
+char process_state(const std::string& stat) {
+    const std::size_t close = stat.rfind(')');
+    return close == std::string::npos || close + 2 >= stat.size() ? '?' : stat[close + 2];
 }
 
 }  // namespace
@@ -168,6 +188,20 @@ bool ChildProcess::wait_stopped() {
     if (WIFSTOPPED(status)) return true;
     wait_status_ = status;
     reaped_ = true;
+    return false;
+}
+
+bool ChildProcess::wait_blocked_in(long number) {
+    const std::string proc = "/proc/" + std::to_string(pid_);
+    const std::string prefix = std::to_string(number) + " ";
+    while (guard_left_ms() > 0) {
+        if (read_file(proc + "/syscall").rfind(prefix, 0) == 0 &&
+            process_state(read_file(proc + "/stat")) == 'S') {
+            return true;
+        }
+        ::sched_yield();
+    }
+    ADD_FAILURE() << "the child never blocked in system call " << number;
     return false;
 }
 

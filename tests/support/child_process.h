@@ -62,6 +62,11 @@ class ChildProcess {
     // instead.
     bool wait_stopped();
 
+    // Waits until the child sleeps inside the system call `number` (as
+    // /proc shows it), so that a signal is sure to interrupt that call.
+    // False if the guard runs out first.
+    bool wait_blocked_in(long number);
+
     // Reads both captured streams to their end and reaps the child.
     ChildResult finish();
 
