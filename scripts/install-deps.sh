@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ clang clang-format
+    cmake ninja-build pkg-config g++ clang clang-format
     libgtest-dev libgmock-dev libbenchmark-dev
     libboost-json1.81-dev libcpp-httplib-dev
     libclang-rt-14-dev valgrind
