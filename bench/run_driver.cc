@@ -395,16 +395,13 @@ std::string judge(const std::string& scenario, double ratio, long rss_kib,
     } else {
         return "-";
     }
-    std::string verdict = ratio <= max_ratio ? "met" : "MISSED";
-    char limits[64];
-    std::snprintf(limits, sizeof limits, " (x%.2f", max_ratio);
-    verdict += limits;
-    if (max_rss_kib > 0) {
-        std::snprintf(limits, sizeof limits, ", %ld KiB", max_rss_kib);
-        verdict += limits;
-        if (rss_kib > max_rss_kib) verdict = "MISSED" + verdict.substr(verdict.find(' '));
-    }
-    return verdict + ")";
+    char verdict[96];
+    int length = std::snprintf(verdict, sizeof verdict, "time<=x%.2f %s", max_ratio,
+                               ratio <= max_ratio ? "met" : "MISSED");
+    if (max_rss_kib > 0 && length > 0)
+        std::snprintf(verdict + length, sizeof verdict - static_cast<std::size_t>(length),
+                      ", RSS<=%ldKiB %s", max_rss_kib, rss_kib <= max_rss_kib ? "met" : "MISSED");
+    return verdict;
 }
 
 void print_header() {
