@@ -10,6 +10,7 @@
 #include <chrono>
 #include <climits>
 
+#include "common/descriptor_io.h"
 #include "common/limits.h"
 
 namespace velmot {
@@ -102,10 +103,7 @@ std::optional<UniqueFd> connect_to_bridge(const Endpoint& endpoint) {
 }
 
 bool send_all_gathered(int socket_fd, struct iovec* pieces, std::size_t count) {
-    while (count > 0 && pieces->iov_len == 0) {
-        ++pieces;
-        --count;
-    }
+    drop_written(pieces, count, 0);
     while (count > 0) {
         msghdr message{};
         message.msg_iov = pieces;
@@ -117,16 +115,7 @@ bool send_all_gathered(int socket_fd, struct iovec* pieces, std::size_t count) {
             return false;  // EAGAIN here is the send time limit running out
         }
         if (sent == 0) return false;
-        auto left = static_cast<std::size_t>(sent);
-        while (count > 0 && left >= pieces->iov_len) {
-            left -= pieces->iov_len;
-            ++pieces;
-            --count;
-        }
-        if (count > 0) {
-            pieces->iov_base = static_cast<char*>(pieces->iov_base) + left;
-            pieces->iov_len -= left;
-        }
+        drop_written(pieces, count, static_cast<std::size_t>(sent));
     }
     return true;
 }

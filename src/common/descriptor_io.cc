@@ -16,10 +16,7 @@ bool write_all(int fd, std::string_view bytes) {
 }
 
 bool write_all_gathered(int fd, struct iovec* pieces, std::size_t count) {
-    while (count > 0 && pieces->iov_len == 0) {
-        ++pieces;
-        --count;
-    }
+    drop_written(pieces, count, 0);
     while (count > 0) {
         const int batch = static_cast<int>(std::min<std::size_t>(count, IOV_MAX));
         const ssize_t written = ::writev(fd, pieces, batch);
@@ -28,18 +25,21 @@ bool write_all_gathered(int fd, struct iovec* pieces, std::size_t count) {
             return errno == EBADF;
         }
         if (written == 0) return false;
-        auto left = static_cast<std::size_t>(written);
-        while (count > 0 && left >= pieces->iov_len) {
-            left -= pieces->iov_len;
-            ++pieces;
-            --count;
-        }
-        if (count > 0) {
-            pieces->iov_base = static_cast<char*>(pieces->iov_base) + left;
-            pieces->iov_len -= left;
-        }
+        drop_written(pieces, count, static_cast<std::size_t>(written));
     }
     return true;
+}
+
+void drop_written(struct iovec*& pieces, std::size_t& count, std::size_t written) {
+    while (count > 0 && written >= pieces->iov_len) {
+        written -= pieces->iov_len;
+        ++pieces;
+        --count;
+    }
+    if (count > 0) {
+        pieces->iov_base = static_cast<char*>(pieces->iov_base) + written;
+        pieces->iov_len -= written;
+    }
 }
 
 }  // namespace velmot

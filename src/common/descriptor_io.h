@@ -19,4 +19,10 @@ namespace velmot {
 // writes. The pieces' iov_base/iov_len are adjusted in place as they go out.
 [[nodiscard]] bool write_all_gathered(int fd, struct iovec* pieces, std::size_t count);
 
+// Drops the first `written` bytes of the pieces after a partial gathered
+// write: whole pieces are skipped, a partly written one is shortened, and
+// empty pieces at the front are skipped too, so `count` is 0 exactly when
+// nothing is left to write.
+void drop_written(struct iovec*& pieces, std::size_t& count, std::size_t written);
+
 }  // namespace velmot
