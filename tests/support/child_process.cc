@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/launcher_wrapper.h"
+
 namespace velmot::testing {
 namespace {
 
@@ -91,8 +93,10 @@ int ChildResult::exit_code() const {
     return exited() ? WEXITSTATUS(wait_status) : -1;
 }
 
-ChildProcess::ChildProcess(const ChildSpec& spec)
-    : deadline_(std::chrono::steady_clock::now() + spec.guard) {
+ChildProcess::ChildProcess(const ChildSpec& requested)
+    : deadline_(std::chrono::steady_clock::now() + requested.guard) {
+    // Under VELMOT_TEST_WRAPPER the launcher runs inside a checking tool.
+    const ChildSpec spec = with_test_wrapper(requested);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     int out_child = -1;

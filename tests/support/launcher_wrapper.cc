@@ -1,0 +1,72 @@
+#include "support/launcher_wrapper.h"
+
+#include <errno.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "support/temp_dir.h"
+
+namespace velmot::testing {
+namespace {
+
+std::vector<std::string> words(std::string_view text) {
+    std::vector<std::string> out;
+    while (!text.empty()) {
+        const std::size_t space = std::min(text.find(' '), text.size());
+        if (space > 0) out.emplace_back(text.substr(0, space));
+        text.remove_prefix(std::min(space + 1, text.size()));
+    }
+    return out;
+}
+
+// The last component of `path` that is neither empty nor "."; none when that
+// is ".." or there is none.
+std::optional<std::string> file_name(std::string_view path) {
+    std::optional<std::string> last;
+    while (!path.empty()) {
+        const std::size_t slash = std::min(path.find('/'), path.size());
+        const std::string_view component = path.substr(0, slash);
+        path.remove_prefix(std::min(slash + 1, path.size()));
+        if (!component.empty() && component != ".") last = std::string(component);
+    }
+    if (last == "..") return std::nullopt;
+    return last;
+}
+
+// A link named `name` to `target` in the process's private directory; the
+// same name always points at the same launcher, so an existing link is kept.
+std::optional<std::string> link_named(const std::string& name, const std::string& target) {
+    static const TempDir links;
+    const std::string at = links.path() + "/" + name;
+    if (::symlink(target.c_str(), at.c_str()) != 0 && errno != EEXIST) return std::nullopt;
+    return at;
+}
+
+}  // namespace
+
+ChildSpec with_test_wrapper(const ChildSpec& spec) {
+    const char* wrapper = std::getenv(kTestWrapperVariable);
+    if (wrapper == nullptr || spec.executable != VELMOT_LAUNCHER_PATH || spec.argv.empty()) {
+        return spec;
+    }
+    const std::vector<std::string> prefix = words(wrapper);
+    const std::optional<std::string> name = file_name(spec.argv[0]);
+    if (prefix.empty() || !name) return spec;
+    const char* substitute = std::getenv(kWrappedLauncherVariable);
+    const std::optional<std::string> link =
+        link_named(*name, substitute != nullptr ? substitute : spec.executable);
+    if (!link) return spec;
+
+    ChildSpec wrapped = spec;
+    wrapped.executable = prefix[0];
+    wrapped.argv = prefix;
+    wrapped.argv.push_back(*link);
+    wrapped.argv.insert(wrapped.argv.end(), spec.argv.begin() + 1, spec.argv.end());
+    return wrapped;
+}
+
+}  // namespace velmot::testing

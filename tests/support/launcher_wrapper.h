@@ -1,0 +1,24 @@
+// Running the launcher under a checking tool in tests. When the environment
+// variable VELMOT_TEST_WRAPPER holds a command prefix (words separated by
+// spaces, the first one the tool's path), a launcher child is started as
+// "<prefix...> <link> <arguments...>" instead of directly.
+//
+// The launcher takes its identity from argv[0], which a wrapping tool cannot
+// choose, so <link> is a symbolic link to the launcher (or to the build of it
+// that VELMOT_TEST_WRAPPED_LAUNCHER names, if set) whose file name is
+// that of the intended argv[0], in a directory private to the test process
+// and removed when it exits. A child that is not the launcher, or whose
+// argv[0] has no file name to give a link, is started unwrapped.
+#pragma once
+
+#include "support/child_process.h"
+
+namespace velmot::testing {
+
+inline constexpr char kTestWrapperVariable[] = "VELMOT_TEST_WRAPPER";
+inline constexpr char kWrappedLauncherVariable[] = "VELMOT_TEST_WRAPPED_LAUNCHER";
+
+// `spec` itself when no wrapper is set or it does not apply.
+ChildSpec with_test_wrapper(const ChildSpec& spec);
+
+}  // namespace velmot::testing
