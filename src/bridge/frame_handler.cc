@@ -27,12 +27,12 @@ bool write_to(OutputChannel channel, std::string_view chunk) {
     return channel == OutputChannel::Stderr ? write_stderr(chunk) : write_stdout(chunk);
 }
 
-// The Base64 text is given up once decoded, so that a large chunk is never
-// held twice while it is written.
+// The chunk is decoded into the Base64 text's own storage, so that a large
+// chunk is never held twice while it is written.
 std::optional<std::string> take_chunk(std::string&& text) {
-    const std::string owned = std::move(text);
-    std::optional<std::string> chunk = base64_decode(owned);
-    if (!chunk || chunk->empty() || chunk->size() > kMaxChunkBytes) return std::nullopt;
+    std::string chunk = std::move(text);
+    if (!base64_decode_in_place(chunk)) return std::nullopt;
+    if (chunk.empty() || chunk.size() > kMaxChunkBytes) return std::nullopt;
     return chunk;
 }
 

@@ -110,8 +110,11 @@ std::optional<std::uint64_t> read_content_length(LineReader& reader) {
 InvocationResult read_body(LineReader& reader, std::uint64_t content_length) {
     std::uint64_t remaining = content_length;
     InvocationResult finished;  // set by the terminal frame
+    // Each line starts empty; the storage is kept from line to line so that
+    // short lines cost no allocation.
+    std::string line;
     for (;;) {
-        std::string line;
+        line.clear();
         if (!reader.read_line(line, remaining)) return std::nullopt;
         remaining -= line.size();
         if (line.empty()) return remaining == 0 ? finished : std::nullopt;

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 namespace velmot {
 namespace {
@@ -121,22 +122,47 @@ bool decode_last_group(const unsigned char* in, std::size_t pads, unsigned char*
     return true;
 }
 
+// The decoded size of `text` if its length and padding can be canonical; the
+// characters themselves are checked while decoding.
+std::optional<std::size_t> decoded_size(std::string_view text) {
+    if (text.empty()) return 0;
+    if (text.size() % 4 != 0) return std::nullopt;
+    return text.size() / 4 * 3 - pad_count(text);
+}
+
+// Decodes a non-empty text whose size `decoded_size` accepted. Output group g
+// lands at 3g, never past input group g at 4g, and each group is loaded
+// before it is stored, so `out` may be the text's own first byte.
+bool decode_groups(std::string_view text, unsigned char* out) {
+    const std::size_t pads = pad_count(text);
+    const std::size_t last = text.size() / 4 - 1;
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+    // The last group yields at least one byte, which is the room the full
+    // groups' 4-byte stores need past their own three.
+    if (!decode_full_groups(in, last, out)) return false;
+    return decode_last_group(in + 4 * last, pads, out + 3 * last);
+}
+
 }  // namespace
 
 std::optional<std::string> base64_decode(std::string_view text) {
-    if (text.empty()) return std::string();
-    if (text.size() % 4 != 0) return std::nullopt;
-    const std::size_t pads = pad_count(text);
-    const std::size_t groups = text.size() / 4;
-    std::string bytes(groups * 3 - pads, '\0');
-    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
-    auto* out = reinterpret_cast<unsigned char*>(bytes.data());
-    // The last group yields at least one byte, which is the room the full
-    // groups' 4-byte stores need past their own three.
-    if (!decode_full_groups(in, groups - 1, out)) return std::nullopt;
-    const std::size_t last = groups - 1;
-    if (!decode_last_group(in + 4 * last, pads, out + 3 * last)) return std::nullopt;
+    const std::optional<std::size_t> size = decoded_size(text);
+    if (!size) return std::nullopt;
+    std::string bytes(*size, '\0');
+    if (*size > 0 && !decode_groups(text, reinterpret_cast<unsigned char*>(bytes.data()))) {
+        return std::nullopt;
+    }
     return bytes;
+}
+
+bool base64_decode_in_place(std::string& text) {
+    const std::optional<std::size_t> size = decoded_size(text);
+    if (!size) return false;
+    if (*size > 0 && !decode_groups(text, reinterpret_cast<unsigned char*>(text.data()))) {
+        return false;
+    }
+    text.resize(*size);
+    return true;
 }
 
 }  // namespace velmot

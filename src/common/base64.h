@@ -14,4 +14,9 @@ namespace velmot {
 // decodes to no bytes.
 std::optional<std::string> base64_decode(std::string_view text);
 
+// The same decoding into the text's own storage: on success `text` holds the
+// decoded bytes, so a large chunk never needs a second buffer; on failure its
+// content is unspecified.
+[[nodiscard]] bool base64_decode_in_place(std::string& text);
+
 }  // namespace velmot
