@@ -39,30 +39,60 @@ std::uint64_t swar_stops(std::uint64_t v) noexcept {
 }
 
 #if defined(__SSE2__)
-int sse2_stop_mask(const char* p) noexcept {
+// All ones in each of the 16 bytes at `p` that is a stop.
+__m128i sse2_stop_bytes(const char* p) noexcept {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i quote = _mm_cmpeq_epi8(v, _mm_set1_epi8('"'));
     const __m128i backslash = _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'));
     // Unsigned v <= 0x1F exactly when min(v, 0x1F) == v.
     const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1F)), v);
-    return _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(quote, backslash), control));
+    return _mm_or_si128(_mm_or_si128(quote, backslash), control);
 }
 
-// The index of the first stop in whole 16-byte blocks, or where fewer than 16
-// bytes are left when those blocks hold none.
-std::size_t sse2_skip_plain(const char* p, std::size_t n) noexcept {
+int sse2_stop_mask(const char* p) noexcept {
+    return _mm_movemask_epi8(sse2_stop_bytes(p));
+}
+
+// Whether the 64 bytes at `p` hold no stop.
+bool sse2_quad_is_plain(const char* p) noexcept {
+    const __m128i low = _mm_or_si128(sse2_stop_bytes(p), sse2_stop_bytes(p + 16));
+    const __m128i high = _mm_or_si128(sse2_stop_bytes(p + 32), sse2_stop_bytes(p + 48));
+    return _mm_movemask_epi8(_mm_or_si128(low, high)) == 0;
+}
+
+std::size_t first_stop_in(int mask) noexcept {
+    return static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(mask)));
+}
+
+// Whether one of the blocks of 16 bytes from `i` (at most `blocks`, and only
+// whole ones) holds a stop; `i` ends at the block with the stop or after the
+// last block checked.
+bool sse2_blocks_hold_stop(const char* p, std::size_t n, std::size_t& i, std::size_t blocks,
+                           int& mask) noexcept {
+    for (; blocks > 0 && i + 16 <= n; --blocks, i += 16) {
+        mask = sse2_stop_mask(p + i);
+        if (mask != 0) return true;
+    }
+    return false;
+}
+
+// The scan for texts of at least 16 bytes. Most strings of a frame are keys,
+// names and short chunks: they are settled block by block before the loop
+// over 64 bytes at a time starts. The last bytes are covered by one block that
+// overlaps checked ones, whose bits are clear since they held no stop.
+std::size_t sse2_find_stop(const char* p, std::size_t n) noexcept {
+    constexpr std::size_t kBlocksBeforeWideLoop = 4;
     std::size_t i = 0;
-    while (i + 64 <= n && (sse2_stop_mask(p + i) | sse2_stop_mask(p + i + 16) |
-                           sse2_stop_mask(p + i + 32) | sse2_stop_mask(p + i + 48)) == 0) {
+    int mask = 0;
+    if (sse2_blocks_hold_stop(p, n, i, kBlocksBeforeWideLoop, mask)) return i + first_stop_in(mask);
+    while (i + 64 <= n && sse2_quad_is_plain(p + i))
         i += 64;
+    if (sse2_blocks_hold_stop(p, n, i, SIZE_MAX, mask)) return i + first_stop_in(mask);
+    if (i < n) {
+        mask = sse2_stop_mask(p + n - 16);
+        if (mask != 0) return n - 16 + first_stop_in(mask);
     }
-    while (i + 16 <= n) {
-        const int mask = sse2_stop_mask(p + i);
-        if (mask != 0)
-            return i + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(mask)));
-        i += 16;
-    }
-    return i;
+    return n;
 }
 #endif
 
@@ -249,10 +279,9 @@ std::size_t find_string_stop(std::string_view bytes) noexcept {
     const std::size_t n = bytes.size();
     std::size_t i = 0;
 #if defined(__SSE2__)
-    // `i` is now at the first stop or fewer than 16 bytes remain; either way
-    // the narrower steps below finish from there.
-    i = sse2_skip_plain(p, n);
+    if (n >= 16) return sse2_find_stop(p, n);
 #endif
+    // Short texts, and every text where SSE2 is missing: words, then bytes.
     if constexpr (std::endian::native == std::endian::little) {
         for (; i + 8 <= n; i += 8) {
             const std::uint64_t stops = swar_stops(load64(p + i));
