@@ -52,6 +52,10 @@ bool any_variant_reads(std::string_view key) {
 }
 
 // ---- Field conversions ----
+//
+// Each field type has two conversions with the same rules: one of a value
+// held as a buffered value (members read before "kind"), and one that reads
+// the value straight from the line once the variant is known.
 
 bool to_u8(const BufferedValue& value, std::uint8_t& field) {
     const auto* number = std::get_if<std::uint64_t>(&value.data);
@@ -60,9 +64,23 @@ bool to_u8(const BufferedValue& value, std::uint8_t& field) {
     return true;
 }
 
+bool read_u8(JsonReader& reader, std::uint8_t& field) {
+    const std::optional<std::uint64_t> number = reader.read_exact_unsigned();
+    if (!number || *number > 255) return false;
+    field = static_cast<std::uint8_t>(*number);
+    return true;
+}
+
 bool to_text(BufferedValue& value, std::string& field) {
     auto* text = std::get_if<JsonText>(&value.data);
     if (text == nullptr) return false;
+    field = std::move(*text).take();
+    return true;
+}
+
+bool read_text(JsonReader& reader, std::string& field) {
+    std::optional<JsonText> text = reader.read_string();
+    if (!text) return false;
     field = std::move(*text).take();
     return true;
 }
@@ -96,6 +114,16 @@ bool to_channel(const BufferedValue& value, OutputChannel& field) {
     return is_null_or_empty_object(only.value) && channel_named(only.key.view(), field);
 }
 
+// The object encoding is rare enough to go through a buffered value.
+bool read_channel(JsonReader& reader, OutputChannel& field) {
+    if (reader.next_is('"')) {
+        const std::optional<JsonText> name = reader.read_string();
+        return name && channel_named(name->view(), field);
+    }
+    const std::optional<BufferedValue> value = reader.read_value();
+    return value && to_channel(*value, field);
+}
+
 // Converts `value` into the variant's field number `index` (declaration
 // order).
 bool assign(Output& frame, std::size_t index, BufferedValue& value) {
@@ -126,37 +154,66 @@ bool assign(Failure& frame, std::size_t index, BufferedValue& value) {
     }
 }
 
-// ---- Object form ----
-
-using MemberList = std::vector<BufferedMember>;
-
-template <class Frame>
-std::optional<BridgeFrame> build_from_members(MemberList& members) {
-    constexpr std::size_t kFields = WireKeys<Frame>::keys.size();
-    Frame frame;
-    std::array<bool, kFields> assigned{};
-    for (BufferedMember& member : members) {
-        const std::size_t index = field_index<Frame>(member.key.view());
-        if (index == kFields) continue;
-        if (assigned[index] || !assign(frame, index, member.value)) return std::nullopt;
-        assigned[index] = true;
-    }
-    if (!std::all_of(assigned.begin(), assigned.end(), [](bool a) { return a; })) {
-        return std::nullopt;
-    }
-    return BridgeFrame{std::move(frame)};
-}
-
-std::optional<BridgeFrame> build_from_members(Tag tag, MemberList& members) {
-    switch (tag) {
-        case Tag::Output:
-            return build_from_members<Output>(members);
-        case Tag::Terminal:
-            return build_from_members<Terminal>(members);
+// Reads the next value into the variant's field number `index`.
+bool read_field(JsonReader& reader, Output& frame, std::size_t index) {
+    switch (index) {
+        case 0:
+            return read_u8(reader, frame.protocol_version);
+        case 1:
+            return read_channel(reader, frame.channel);
         default:
-            return build_from_members<Failure>(members);
+            return read_text(reader, frame.bytes_base64);
     }
 }
+
+bool read_field(JsonReader& reader, Terminal& frame, std::size_t index) {
+    return read_u8(reader, index == 0 ? frame.protocol_version : frame.exit_code);
+}
+
+bool read_field(JsonReader& reader, Failure& frame, std::size_t index) {
+    switch (index) {
+        case 0:
+            return read_u8(reader, frame.protocol_version);
+        case 1:
+            return read_text(reader, frame.code);
+        case 2:
+            return read_text(reader, frame.message);
+        default:
+            return read_u8(reader, frame.exit_code);
+    }
+}
+
+// A frame of one variant being filled in, each field at most once, from
+// held values or straight from the line.
+template <class Frame>
+class FrameFields {
+  public:
+    static constexpr std::size_t kCount = WireKeys<Frame>::keys.size();
+
+    bool assign_held(std::size_t index, BufferedValue& value) {
+        return claim(index) && assign(frame_, index, value);
+    }
+    bool read_from(JsonReader& reader, std::size_t index) {
+        return claim(index) && read_field(reader, frame_, index);
+    }
+    // The frame, if every field was assigned.
+    std::optional<BridgeFrame> finish() && {
+        if (!std::all_of(assigned_.begin(), assigned_.end(), [](bool a) { return a; })) {
+            return std::nullopt;
+        }
+        return BridgeFrame{std::move(frame_)};
+    }
+
+  private:
+    bool claim(std::size_t index) {
+        if (assigned_[index]) return false;
+        assigned_[index] = true;
+        return true;
+    }
+
+    Frame frame_;
+    std::array<bool, kCount> assigned_{};
+};
 
 std::optional<Tag> read_tag(JsonReader& reader) {
     const auto name = reader.read_string();  // anything but a string fails here
@@ -164,63 +221,110 @@ std::optional<Tag> read_tag(JsonReader& reader) {
     return tag_named(name->view());
 }
 
-// One member, key to value. "kind" sets the tag (once only, tested before
-// the value is read); every other member is held until the tag is known.
-bool read_member(JsonReader& reader, std::optional<Tag>& tag, MemberList& members) {
-    auto key = reader.read_string();
-    if (!key) return false;
+// ---- Object form ----
+//
+// Members before "kind" are held as buffered values, since their meaning
+// depends on the tag. From "kind" on (the first member, in the frames the
+// bridge writes) every member is converted or checked and dropped as it is
+// read. Which fields a line assigns does not depend on the order of its
+// members, so both ways accept the same lines.
+
+using MemberList = std::vector<BufferedMember>;
+
+// A member's key with the colon after it.
+std::optional<JsonText> read_key(JsonReader& reader) {
+    std::optional<JsonText> key = reader.read_string();
+    if (!key) return std::nullopt;
     reader.skip_whitespace();
-    if (!reader.consume(':')) return false;
+    if (!reader.consume(':')) return std::nullopt;
     reader.skip_whitespace();
-    if (key->view() == "kind") {
-        if (tag) return false;
-        tag = read_tag(reader);
-        return tag.has_value();
-    }
-    if (!any_variant_reads(key->view())) return reader.skip_value();
-    auto value = reader.read_value();
+    return key;
+}
+
+// A member read before "kind". A key that no variant reads is ignored
+// whatever the tag turns out to be, so its value is checked and dropped
+// instead of being held.
+bool hold_member(JsonReader& reader, JsonText&& key, MemberList& held) {
+    if (!any_variant_reads(key.view())) return reader.skip_value();
+    std::optional<BufferedValue> value = reader.read_value();
     if (!value) return false;
-    members.push_back({std::move(*key), std::move(*value)});
+    held.push_back({std::move(key), std::move(*value)});
     return true;
+}
+
+// The members after "kind", up to and including the closing brace, with the
+// held ones. A second "kind" fails before its value is read.
+template <class Frame>
+std::optional<BridgeFrame> read_members_after_tag(JsonReader& reader, MemberList& held) {
+    FrameFields<Frame> fields;
+    for (BufferedMember& member : held) {
+        const std::size_t index = field_index<Frame>(member.key.view());
+        if (index < fields.kCount && !fields.assign_held(index, member.value)) return std::nullopt;
+    }
+    reader.skip_whitespace();
+    while (reader.consume(',')) {
+        reader.skip_whitespace();
+        const std::optional<JsonText> key = read_key(reader);
+        if (!key || key->view() == "kind") return std::nullopt;
+        const std::size_t index = field_index<Frame>(key->view());
+        const bool read =
+            index < fields.kCount ? fields.read_from(reader, index) : reader.skip_value();
+        if (!read) return std::nullopt;
+        reader.skip_whitespace();
+    }
+    if (!reader.consume('}')) return std::nullopt;
+    reader.close();
+    return std::move(fields).finish();
+}
+
+std::optional<BridgeFrame> read_members_after_tag(JsonReader& reader, Tag tag, MemberList& held) {
+    switch (tag) {
+        case Tag::Output:
+            return read_members_after_tag<Output>(reader, held);
+        case Tag::Terminal:
+            return read_members_after_tag<Terminal>(reader, held);
+        default:
+            return read_members_after_tag<Failure>(reader, held);
+    }
 }
 
 std::optional<BridgeFrame> decode_object_form(JsonReader& reader) {
     if (!reader.open('{')) return std::nullopt;
-    std::optional<Tag> tag;
-    MemberList members;
+    MemberList held;
     reader.skip_whitespace();
-    if (!reader.consume('}')) {
-        do {
-            reader.skip_whitespace();
-            if (!read_member(reader, tag, members)) return std::nullopt;
-            reader.skip_whitespace();
-        } while (reader.consume(','));
-        if (!reader.consume('}')) return std::nullopt;
-    }
-    reader.close();
-    if (!tag) return std::nullopt;
-    return build_from_members(*tag, members);
+    if (reader.next_is('}')) return std::nullopt;  // no "kind"
+    do {
+        reader.skip_whitespace();
+        std::optional<JsonText> key = read_key(reader);
+        if (!key) return std::nullopt;
+        if (key->view() == "kind") {
+            const std::optional<Tag> tag = read_tag(reader);
+            if (!tag) return std::nullopt;
+            return read_members_after_tag(reader, *tag, held);
+        }
+        if (!hold_member(reader, std::move(*key), held)) return std::nullopt;
+        reader.skip_whitespace();
+    } while (reader.consume(','));
+    return std::nullopt;  // the object ended, well-formed or not, without "kind"
 }
 
 // ---- Array form ----
 
-// The elements after the tag, converted one by one in field order: the tag
-// came first, so nothing needs holding. Ends after the closing bracket.
+// The elements after the tag, read one by one in field order: the tag came
+// first, so nothing needs holding. Ends after the closing bracket.
 template <class Frame>
 std::optional<BridgeFrame> build_from_elements(JsonReader& reader) {
-    constexpr std::size_t kFields = WireKeys<Frame>::keys.size();
-    Frame frame;
+    FrameFields<Frame> fields;
     std::size_t count = 0;
     while (reader.consume(',')) {
         reader.skip_whitespace();
-        if (count == kFields) return std::nullopt;  // one element too many
-        auto value = reader.read_value();
-        if (!value || !assign(frame, count, *value)) return std::nullopt;
+        if (count == fields.kCount) return std::nullopt;  // one element too many
+        if (!fields.read_from(reader, count)) return std::nullopt;
         ++count;
         reader.skip_whitespace();
     }
-    if (count != kFields || !reader.consume(']')) return std::nullopt;
-    return BridgeFrame{std::move(frame)};
+    if (!reader.consume(']')) return std::nullopt;
+    return std::move(fields).finish();
 }
 
 std::optional<BridgeFrame> decode_array_form(JsonReader& reader) {

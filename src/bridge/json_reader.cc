@@ -325,6 +325,14 @@ std::optional<JsonText> JsonReader::read_string() {
     return text;
 }
 
+std::optional<std::uint64_t> JsonReader::read_exact_unsigned() {
+    const auto shape = scan_number(text_, pos_);
+    if (!shape || !shape->digits_only) return std::nullopt;
+    const auto exact = exact_unsigned(text_.substr(pos_, shape->end - pos_));
+    if (exact) pos_ = shape->end;
+    return exact;
+}
+
 std::optional<BufferedValue> JsonReader::read_value() {
     BufferedValue value;
     if (!this->value(&value)) return std::nullopt;

@@ -81,6 +81,10 @@ class JsonReader {
 
     // The next byte must open a string.
     std::optional<JsonText> read_string();
+    // The next value as an exact unsigned integer: a number written with
+    // digits only whose value fits in 64 bits. Fails on every other value,
+    // well-formed or not, for callers that refuse anything else anyway.
+    std::optional<std::uint64_t> read_exact_unsigned();
     // Reads one complete value of any type.
     std::optional<BufferedValue> read_value();
     // Reads one complete value under the same rules and drops it.

@@ -396,6 +396,107 @@ TEST(BridgeFrame, GeneratedFramesDecodeToWhatWasWritten) {
     }
 }
 
+// Members that come after "kind" are converted as they are read; those before
+// it are held until the tag is known. The verdict must not depend on which
+// way a member went: the same members give the same result with "kind"
+// first, last or in between, whatever their values.
+struct MemberMix {
+    std::string kind;
+    std::vector<std::string> members;
+};
+
+MemberMix random_members(FrameWriter& w) {
+    static constexpr std::string_view kTags[] = {"plugin_cli_output", "plugin_cli_terminal",
+                                                 "plugin_cli_failure"};
+    static const std::vector<std::vector<std::string_view>> kFieldKeys = {
+        {"protocol_version", "channel", "bytes_base64"},
+        {"protocol_version", "exit_code"},
+        {"protocol_version", "code", "message", "exit_code"}};
+    static constexpr std::string_view kU8[] = {"0", "1", "255"};
+    static constexpr std::string_view kChannels[] = {R"("stdout")", R"("stderr")",
+                                                     R"({"stdout":null})", R"({"stderr":{}})"};
+    static constexpr std::string_view kTexts[] = {R"("")", R"("QQ==")", R"("a\nb\u00e9")"};
+    // Values that fail one field type or another, or are not JSON at all.
+    static constexpr std::string_view kOdd[] = {"256",
+                                                "-0",
+                                                "1.0",
+                                                "1e0",
+                                                "01",
+                                                "18446744073709551616",
+                                                "1e400",
+                                                R"("STDOUT")",
+                                                R"({"stdout":0})",
+                                                R"({"stdout":null,"stdout":null})",
+                                                "{}",
+                                                "[]",
+                                                R"("\x")",
+                                                "null",
+                                                "true",
+                                                "tru",
+                                                "[1,",
+                                                R"({"a":[1,{"b":null}]})",
+                                                R"("1")"};
+    static constexpr std::string_view kOtherKeys[] = {
+        "note", "Kind", "kind", "code", "channel", "exit_code", "proto\u0063ol_version"};
+    auto member = [&w](std::string_view key, std::string_view value) {
+        return w.quoted(key) + w.space() + ":" + w.space() + std::string(value);
+    };
+    auto valid_value = [&w](std::string_view key) {
+        if (key == "channel") return kChannels[w.pick(std::size(kChannels))];
+        if (key == "bytes_base64" || key == "code" || key == "message") {
+            return kTexts[w.pick(std::size(kTexts))];
+        }
+        return kU8[w.pick(std::size(kU8))];
+    };
+    const std::size_t tag = w.pick(std::size(kTags));
+    MemberMix mix;
+    mix.kind = member("kind", w.pick(10) == 0 ? R"("plugin_cli_Output")" : w.quoted(kTags[tag]));
+    for (const std::string_view key : kFieldKeys[tag]) {
+        switch (w.pick(12)) {
+            case 0:  // missing
+                break;
+            case 1:  // twice
+                mix.members.push_back(member(key, valid_value(key)));
+                mix.members.push_back(member(key, valid_value(key)));
+                break;
+            case 2:
+                mix.members.push_back(member(key, kOdd[w.pick(std::size(kOdd))]));
+                break;
+            default:
+                mix.members.push_back(member(key, valid_value(key)));
+        }
+    }
+    for (std::size_t n = w.pick(3); n > 0; --n) {
+        const std::string_view key = kOtherKeys[w.pick(std::size(kOtherKeys))];
+        mix.members.push_back(
+            member(key, w.pick(2) ? kOdd[w.pick(std::size(kOdd))] : valid_value(key)));
+    }
+    std::shuffle(mix.members.begin(), mix.members.end(), w.rng_);
+    return mix;
+}
+
+TEST(BridgeFrame, MemberOrderDoesNotChangeTheVerdict) {
+    FrameWriter w(0x0bde'4e55);
+    int accepted = 0;
+    for (int round = 0; round < 5'000; ++round) {
+        const MemberMix mix = random_members(w);
+        std::string verdict;
+        for (std::size_t at = 0; at <= mix.members.size(); ++at) {
+            std::vector<std::string> ordered = mix.members;
+            ordered.insert(ordered.begin() + static_cast<std::ptrdiff_t>(at), mix.kind);
+            std::string line = "{";
+            for (std::size_t i = 0; i < ordered.size(); ++i)
+                line.append(i > 0 ? "," : "").append(ordered[i]).append(w.space());
+            line += "}";
+            const std::string got = describe(decode_frame(line));
+            if (at == 0) verdict = got;
+            ASSERT_EQ(got, verdict) << line;
+        }
+        accepted += verdict != "rejected";
+    }
+    EXPECT_GT(accepted, 1'000);  // enough lines pass for the agreement to mean something
+}
+
 TEST(BridgeFrame, LargestLinesDecodeWhole) {
     std::string text(12 * 1024 * 1024 - 100, 'A');
     for (std::size_t i = 0; i < text.size(); i += 4099)
