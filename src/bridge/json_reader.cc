@@ -268,10 +268,6 @@ std::optional<std::size_t> closing_quote(std::string_view t, std::size_t from) n
     }
 }
 
-bool is_whitespace(char c) noexcept {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
 }  // namespace
 
 std::size_t find_string_stop(std::string_view bytes) noexcept {
@@ -291,27 +287,6 @@ std::size_t find_string_stop(std::string_view bytes) noexcept {
     while (i < n && !is_stop(p[i]))
         ++i;
     return i;
-}
-
-std::string_view JsonText::view() const noexcept {
-    if (const auto* owned = std::get_if<std::string>(&text_)) return *owned;
-    return *std::get_if<std::string_view>(&text_);
-}
-
-std::string JsonText::take() && {
-    if (auto* owned = std::get_if<std::string>(&text_)) return std::move(*owned);
-    return std::string(*std::get_if<std::string_view>(&text_));
-}
-
-void JsonReader::skip_whitespace() noexcept {
-    while (pos_ < text_.size() && is_whitespace(text_[pos_]))
-        ++pos_;
-}
-
-bool JsonReader::consume(char c) noexcept {
-    if (!next_is(c)) return false;
-    ++pos_;
-    return true;
 }
 
 bool JsonReader::open(char bracket) noexcept {

@@ -18,9 +18,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -29,16 +31,21 @@ namespace velmot {
 class JsonText {
   public:
     JsonText() = default;
-    explicit JsonText(std::string_view borrowed) noexcept : text_(borrowed) {}
-    explicit JsonText(std::string owned) noexcept : text_(std::move(owned)) {}
+    explicit JsonText(std::string_view borrowed) noexcept : view_(borrowed) {}
+    explicit JsonText(std::string owned)
+        : owned_(std::make_unique<std::string>(std::move(owned))), view_(*owned_) {}
 
-    std::string_view view() const noexcept;
+    std::string_view view() const noexcept { return view_; }
     // The content as an owned string; moves decoded bytes, copies a borrowed
     // slice of the line.
-    std::string take() &&;
+    std::string take() && { return owned_ ? std::move(*owned_) : std::string(view_); }
 
   private:
-    std::variant<std::string_view, std::string> text_;
+    // Texts are read for every key of every frame and almost never hold
+    // escapes, so a borrowed text is just its view, and the rare decoded one
+    // sits where moving the JsonText does not move it.
+    std::unique_ptr<std::string> owned_;
+    std::string_view view_;
 };
 
 struct JsonNull {
@@ -68,12 +75,22 @@ class JsonReader {
   public:
     explicit JsonReader(std::string_view text) noexcept : text_(text) {}
 
-    void skip_whitespace() noexcept;
+    // Space, tab, line feed and carriage return, and nothing else. Defined
+    // here, like the other single-byte steps, because a frame line takes
+    // dozens of them.
+    void skip_whitespace() noexcept {
+        while (pos_ < text_.size() && is_whitespace(text_[pos_]))
+            ++pos_;
+    }
     bool at_end() const noexcept { return pos_ == text_.size(); }
     // Whether the next byte is `c`; no whitespace is skipped.
     bool next_is(char c) const noexcept { return pos_ < text_.size() && text_[pos_] == c; }
     // Takes the next byte if it is `c`.
-    bool consume(char c) noexcept;
+    bool consume(char c) noexcept {
+        if (!next_is(c)) return false;
+        ++pos_;
+        return true;
+    }
 
     // Takes "{" or "[" and counts one nesting level; fails beyond the limit.
     bool open(char bracket) noexcept;
@@ -91,6 +108,9 @@ class JsonReader {
     bool skip_value();
 
   private:
+    static bool is_whitespace(char c) noexcept {
+        return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+    }
     bool value(BufferedValue* out);
     bool array(BufferedValue* out);
     bool object(BufferedValue* out);
