@@ -1,7 +1,8 @@
 // UTF-8 checks on raw bytes: strict validation (no overlong forms, no
 // surrogates, nothing above U+10FFFF) and counting Unicode scalar values.
-// Both run a word-at-a-time fast path over ASCII and fall back to a byte
-// state machine for everything else.
+// Validation skips runs of ASCII many bytes at a time (blocks of 16 and 64
+// bytes where SSE2 is there, words of 8 elsewhere) and checks every other
+// sequence byte by byte.
 #pragma once
 
 #include <cstddef>

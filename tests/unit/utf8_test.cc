@@ -74,6 +74,26 @@ TEST(Utf8, AgreesWithReferenceOnRandomMixes) {
     }
 }
 
+// A sequence, valid or not, at every position of ASCII runs around the sizes
+// where the validator changes its step (16-byte blocks, 64-byte steps and the
+// last, overlapping block).
+TEST(Utf8, SequencesAtEveryPositionOfLongAsciiRuns) {
+    const std::string pieces[] = {"\xc3\xa9", "\xf0\x9f\x98\x80", "\x80", "\xed\xa0\x80", "\xc3"};
+    for (const std::size_t size :
+         {15u, 16u, 17u, 31u, 63u, 64u, 65u, 80u, 127u, 128u, 129u, 200u}) {
+        for (std::size_t at = 0; at <= size; ++at) {
+            for (const std::string& piece : pieces) {
+                std::string s(size, 'x');
+                s.insert(at, piece);
+                ASSERT_EQ(is_valid_utf8(s), reference_valid(s)) << size << " at " << at;
+                // Twice, so that a run between two sequences is checked too.
+                s.insert(s.size() - (size - at) / 2, piece);
+                ASSERT_EQ(is_valid_utf8(s), reference_valid(s)) << size << " at " << at;
+            }
+        }
+    }
+}
+
 TEST(Utf8, CountsScalarValues) {
     EXPECT_EQ(count_scalars(""), 0u);
     EXPECT_EQ(count_scalars("abc"), 3u);
