@@ -1,6 +1,8 @@
-// Fuzzes `base64_decode`. Its verdict must be "canonical text": accepted
-// exactly when the text re-encodes to itself, and then to the bytes a plain
-// decoder finds. The input's own bytes, encoded, must decode back to them.
+// Fuzzes `base64_decode` and `base64_decode_in_place`. The verdict must be
+// "canonical text": accepted exactly when the text re-encodes to itself, and
+// then to the bytes a plain decoder finds; decoding in place must agree with
+// decoding into a new buffer. The input's own bytes, encoded, must decode
+// back to them.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -25,8 +27,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(velmot::fuzz::reference_base64_encode(*decoded) == text, "re-encodes to itself");
     }
 
+    std::string in_place(text);
+    const bool in_place_ok = velmot::base64_decode_in_place(in_place);
+    check(in_place_ok == decoded.has_value(), "in place: same verdict");
+    if (in_place_ok) check(in_place == *decoded, "in place: same bytes");
+
     const std::string encoded = velmot::fuzz::reference_base64_encode(text);
     const std::optional<std::string> round_trip = velmot::base64_decode(encoded);
     check(round_trip.has_value() && *round_trip == text, "encoded bytes decode back");
+    std::string encoded_in_place = encoded;
+    check(velmot::base64_decode_in_place(encoded_in_place) && encoded_in_place == text,
+          "encoded bytes decode back in place");
     return 0;
 }

@@ -3,7 +3,8 @@
 // `invocation_name`, `invocation_plugin` and `collect_arguments` as in a run.
 // Every verdict is checked against a plain re-reading of the rules: the file
 // name of argv[0], the plug-in id's characters and length, the argument
-// count, UTF-8 validity and the character limit.
+// count, UTF-8 validity and the character limit. The UTF-8 helpers the rules
+// rest on are held against a byte-by-byte validator on every entry.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "common/limits.h"
+#include "common/utf8.h"
 #include "fuzz_check.h"
 #include "launcher/invocation.h"
 #include "reference_utf8.h"
@@ -63,6 +65,17 @@ bool expected_arguments_pass(const std::vector<std::string>& entries) {
     });
 }
 
+void check_utf8(std::string_view entry) {
+    const bool valid = velmot::is_valid_utf8(entry);
+    check(valid == reference_is_utf8(entry), "UTF-8 validity matches");
+    if (valid) check(velmot::count_scalars(entry) == reference_scalars(entry), "scalar count");
+    for (std::size_t i = 0; i < entry.size(); ++i) {
+        check(velmot::utf8_sequence_length(entry.substr(i)) ==
+                  velmot::fuzz::reference_sequence_length(entry.substr(i)),
+              "sequence length matches");
+    }
+}
+
 void check_identity(const velmot::ArgumentVector& args, const std::vector<std::string>& entries) {
     const std::optional<std::string_view> name = velmot::invocation_name(args);
     const std::optional<std::string_view> want_name = expected_name(entries[0]);
@@ -91,6 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     argv.push_back(nullptr);
     const velmot::ArgumentVector args(static_cast<int>(entries.size()), argv.data());
 
+    for (const std::string& entry : entries)
+        check_utf8(entry);
     check_identity(args, entries);
     const auto arguments = velmot::collect_arguments(args);
     check(arguments.has_value() == expected_arguments_pass(entries), "argument verdict matches");
