@@ -114,13 +114,17 @@ bool to_channel(const BufferedValue& value, OutputChannel& field) {
     return is_null_or_empty_object(only.value) && channel_named(only.key.view(), field);
 }
 
-// The object encoding is rare enough to go through a buffered value.
+std::optional<BufferedValue> read_channel_object(JsonReader& reader);
+
+// Only a string or an object can be a channel; anything else fails the line,
+// so it need not be read.
 bool read_channel(JsonReader& reader, OutputChannel& field) {
     if (reader.next_is('"')) {
         const std::optional<JsonText> name = reader.read_string();
         return name && channel_named(name->view(), field);
     }
-    const std::optional<BufferedValue> value = reader.read_value();
+    if (!reader.next_is('{')) return false;
+    const std::optional<BufferedValue> value = read_channel_object(reader);
     return value && to_channel(*value, field);
 }
 
@@ -241,12 +245,88 @@ std::optional<JsonText> read_key(JsonReader& reader) {
     return key;
 }
 
+// The rest of an object whose "{" and first key were taken, up to and
+// including its closing brace: every member checked and dropped.
+bool skip_rest_of_object(JsonReader& reader) {
+    if (!reader.skip_value()) return false;
+    reader.skip_whitespace();
+    while (reader.consume(',')) {
+        reader.skip_whitespace();
+        if (!read_key(reader) || !reader.skip_value()) return false;
+        reader.skip_whitespace();
+    }
+    if (!reader.consume('}')) return false;
+    reader.close();
+    return true;
+}
+
+// Reads one value and tells whether it is null or an empty object, without
+// holding any of it.
+bool read_null_or_empty_object(JsonReader& reader, bool& is_null_or_empty) {
+    is_null_or_empty = false;
+    if (!reader.next_is('{')) {
+        is_null_or_empty = reader.next_is('n');
+        return reader.skip_value();
+    }
+    if (!reader.open('{')) return false;
+    reader.skip_whitespace();
+    if (reader.consume('}')) {
+        reader.close();
+        is_null_or_empty = true;
+        return true;
+    }
+    return read_key(reader) && skip_rest_of_object(reader);
+}
+
+// An object where a channel may stand, reduced to what decides the channel:
+// {"<key>":null} when it has exactly one member whose value is null or {},
+// null otherwise. Holding such an object whole would let one line of many
+// small members or deep containers cost the launcher many times its size.
+std::optional<BufferedValue> read_channel_object(JsonReader& reader) {
+    if (!reader.open('{')) return std::nullopt;
+    reader.skip_whitespace();
+    if (reader.consume('}')) {
+        reader.close();
+        return BufferedValue{JsonNull{}};
+    }
+    std::optional<JsonText> key = read_key(reader);
+    bool is_null_or_empty = false;
+    if (!key || !read_null_or_empty_object(reader, is_null_or_empty)) return std::nullopt;
+    reader.skip_whitespace();
+    if (reader.consume(',')) {
+        reader.skip_whitespace();
+        if (!read_key(reader) || !skip_rest_of_object(reader)) return std::nullopt;
+        return BufferedValue{JsonNull{}};
+    }
+    if (!reader.consume('}')) return std::nullopt;
+    reader.close();
+    if (!is_null_or_empty) return BufferedValue{JsonNull{}};
+    BufferedValue::Object only;
+    only.push_back({std::move(*key), BufferedValue{JsonNull{}}});
+    return BufferedValue{std::move(only)};
+}
+
+// What a member read before "kind" holds: scalars as they are, and for a
+// container only what a field could take from it. No field takes an array,
+// and only "channel" an object; any other container is checked and held as
+// null, which no field takes either.
+std::optional<BufferedValue> read_held_value(JsonReader& reader, std::string_view key) {
+    const bool array = reader.next_is('[');
+    const bool object = reader.next_is('{');
+    if (object && key == "channel") return read_channel_object(reader);
+    if (array || object) {
+        if (!reader.skip_value()) return std::nullopt;
+        return BufferedValue{JsonNull{}};
+    }
+    return reader.read_value();
+}
+
 // A member read before "kind". A key that no variant reads is ignored
 // whatever the tag turns out to be, so its value is checked and dropped
 // instead of being held.
 bool hold_member(JsonReader& reader, JsonText&& key, MemberList& held) {
     if (!any_variant_reads(key.view())) return reader.skip_value();
-    std::optional<BufferedValue> value = reader.read_value();
+    std::optional<BufferedValue> value = read_held_value(reader, key.view());
     if (!value) return false;
     held.push_back({std::move(key), std::move(*value)});
     return true;

@@ -414,7 +414,8 @@ MemberMix random_members(FrameWriter& w) {
         {"protocol_version", "code", "message", "exit_code"}};
     static constexpr std::string_view kU8[] = {"0", "1", "255"};
     static constexpr std::string_view kChannels[] = {R"("stdout")", R"("stderr")",
-                                                     R"({"stdout":null})", R"({"stderr":{}})"};
+                                                     R"({"stdout":null})", R"({"stderr":{}})",
+                                                     R"({ "stdout" : { } })"};
     static constexpr std::string_view kTexts[] = {R"("")", R"("QQ==")", R"("a\nb\u00e9")"};
     // Values that fail one field type or another, or are not JSON at all.
     static constexpr std::string_view kOdd[] = {"256",
@@ -435,6 +436,11 @@ MemberMix random_members(FrameWriter& w) {
                                                 "tru",
                                                 "[1,",
                                                 R"({"a":[1,{"b":null}]})",
+                                                R"({"stdout":{"a":1}})",
+                                                R"({"stdout":[]})",
+                                                R"({"stderr":null,"a":[1,]})",
+                                                R"({"stderr":{"a":[1,]}})",
+                                                R"({"stdout":{} ,"x":{"y":[]}})",
                                                 R"("1")"};
     static constexpr std::string_view kOtherKeys[] = {
         "note", "Kind", "kind", "code", "channel", "exit_code", "proto\u0063ol_version"};
