@@ -50,9 +50,9 @@ struct TimedRun {
     milliseconds elapsed;
 };
 
-TimedRun timed_run(const ChildSpec& spec) {
+TimedRun timed_run(const ChildSpec& plan) {
     const Clock::time_point start = Clock::now();
-    ChildResult result = run_child(spec);
+    ChildResult result = run_child(plan);
     return {std::move(result), std::chrono::duration_cast<milliseconds>(Clock::now() - start)};
 }
 
@@ -131,9 +131,9 @@ TEST(Connection, RequestTheBridgeNeverReadsFailsAfterTheSendLimit) {
     options.receive_buffer_bytes = 1024;
     options.max_segment_bytes = 88;
     ScriptedBridge bridge({keep_open()}, options);
-    ChildSpec spec = launcher_spec(bridge.endpoint(), argv);
-    spec.guard = std::chrono::seconds(90);
-    const TimedRun run = timed_run(spec);
+    ChildSpec plan = launcher_spec(bridge.endpoint(), argv);
+    plan.guard = std::chrono::seconds(90);
+    const TimedRun run = timed_run(plan);
     expect_transport_failure(run.result);
     EXPECT_GE(run.elapsed, milliseconds(9'900));
     EXPECT_LT(run.elapsed, milliseconds(45'000));

@@ -54,12 +54,12 @@ Outcome outcome_of(const ChildResult& result) {
 // An example command run directly, with the environment the bridge gives it.
 // Standard input is /dev/null, as under the bridge.
 Outcome run_directly(const std::string& command, const std::vector<std::string>& args) {
-    ChildSpec spec;
-    spec.executable = kCommands + "/" + command;
-    spec.argv = {spec.executable};
-    spec.argv.insert(spec.argv.end(), args.begin(), args.end());
-    spec.env = {path_variable()};
-    return outcome_of(run_child(spec));
+    ChildSpec plan;
+    plan.executable = kCommands + "/" + command;
+    plan.argv = {plan.executable};
+    plan.argv.insert(plan.argv.end(), args.begin(), args.end());
+    plan.env = {path_variable()};
+    return outcome_of(run_child(plan));
 }
 
 std::string read_file(const std::string& path) {
@@ -78,12 +78,12 @@ class DevBridgeTest : public ::testing::Test {
     ChildSpec launcher_spec(const std::string& name, const std::vector<std::string>& args) {
         const std::string link = dir_.path() + "/" + name;
         if (::access(link.c_str(), F_OK) != 0) dir_.link(name, VELMOT_LAUNCHER_PATH);
-        ChildSpec spec;
-        spec.executable = link;
-        spec.argv = {link};
-        spec.argv.insert(spec.argv.end(), args.begin(), args.end());
-        spec.env = bridge_.launcher_env();
-        return spec;
+        ChildSpec plan;
+        plan.executable = link;
+        plan.argv = {link};
+        plan.argv.insert(plan.argv.end(), args.begin(), args.end());
+        plan.env = bridge_.launcher_env();
+        return plan;
     }
 
     Outcome launch(const std::string& name, const std::vector<std::string>& args) {
@@ -178,9 +178,9 @@ TEST_F(DevBridgeTest, RefusesAMissingOrWrongTokenWith401) {
         http_exchange(bridge_.port(), invocation_post(body, bridge_.token()));
     EXPECT_EQ(answer.substr(0, 13), "HTTP/1.1 200 ");
 
-    ChildSpec spec = launcher_spec("velmot-notes", {"list"});
-    spec.env[1] = "VELMOT_INTERNAL_PLUGIN_CLI_TOKEN=" + wrong;
-    const Outcome refused = outcome_of(run_child(spec));
+    ChildSpec plan = launcher_spec("velmot-notes", {"list"});
+    plan.env[1] = "VELMOT_INTERNAL_PLUGIN_CLI_TOKEN=" + wrong;
+    const Outcome refused = outcome_of(run_child(plan));
     EXPECT_EQ(refused.out, "");
     EXPECT_EQ(refused.err, kTransportFailure);
     EXPECT_EQ(refused.status, 70);
@@ -277,13 +277,13 @@ class DevBridgeCommandModeTest : public ::testing::Test {
     TempDir dir_;
 
     Outcome run_under_bridge(const std::vector<std::string>& command) {
-        ChildSpec spec;
-        spec.executable = kBridge;
-        spec.argv = {"velmot_devbridge",   "--commands", kCommands, "--log",
+        ChildSpec plan;
+        plan.executable = kBridge;
+        plan.argv = {"velmot_devbridge",   "--commands", kCommands, "--log",
                      dir_.path() + "/log", "--"};
-        spec.argv.insert(spec.argv.end(), command.begin(), command.end());
-        spec.env = {path_variable()};
-        return outcome_of(run_child(spec));
+        plan.argv.insert(plan.argv.end(), command.begin(), command.end());
+        plan.env = {path_variable()};
+        return outcome_of(run_child(plan));
     }
 };
 

@@ -90,9 +90,9 @@ std::string drain_slowly(int fd, std::size_t piece) {
 TEST(ClosedAtStart, StdoutOutputVanishesAndTheStatusStays) {
     ScriptedBridge bridge({send_bytes(ok_response(stdout_frame("gone\n") + stderr_frame("seen\n") +
                                                   stdout_frame("tail") + terminal_frame(5)))});
-    ChildSpec spec = launcher_spec(bridge.endpoint(), {"velmot"});
-    spec.out = StreamSetup::closed();
-    const ChildResult run = run_child(spec);
+    ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
+    plan.out = StreamSetup::closed();
+    const ChildResult run = run_child(plan);
     EXPECT_EQ(run.exit_code(), 5);
     EXPECT_EQ(run.err, "seen\n");
 }
@@ -100,19 +100,19 @@ TEST(ClosedAtStart, StdoutOutputVanishesAndTheStatusStays) {
 TEST(ClosedAtStart, StderrOutputAndFailureLineVanishAndTheStatusStays) {
     ScriptedBridge bridge({send_bytes(ok_response(stderr_frame("gone\n") + stdout_frame("seen\n") +
                                                   failure_frame("denied", "no", 77)))});
-    ChildSpec spec = launcher_spec(bridge.endpoint(), {"velmot"});
-    spec.err = StreamSetup::closed();
-    const ChildResult run = run_child(spec);
+    ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
+    plan.err = StreamSetup::closed();
+    const ChildResult run = run_child(plan);
     EXPECT_EQ(run.exit_code(), 77);
     EXPECT_EQ(run.out, "seen\n");
 }
 
 TEST(ClosedAtStart, BothClosedAndABridgeFailureStillEndsWith70) {
     ScriptedBridge bridge({send_bytes(ok_response(stdout_frame("x\n") + "garbage\n"))});
-    ChildSpec spec = launcher_spec(bridge.endpoint(), {"velmot"});
-    spec.out = StreamSetup::closed();
-    spec.err = StreamSetup::closed();
-    const ChildResult run = run_child(spec);
+    ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
+    plan.out = StreamSetup::closed();
+    plan.err = StreamSetup::closed();
+    const ChildResult run = run_child(plan);
     EXPECT_EQ(run.exit_code(), 70);
 }
 
@@ -144,9 +144,9 @@ TEST(FullPipe, SlowReaderGetsEveryByteInOrder) {
     Pipe pipe;
     const std::size_t filler = fill(pipe);
     ASSERT_GT(filler, 0u);
-    ChildSpec spec = launcher_spec(bridge.endpoint(), {"velmot"});
-    spec.out = StreamSetup::descriptor(pipe.write_end);
-    ChildProcess launcher(spec);
+    ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
+    plan.out = StreamSetup::descriptor(pipe.write_end);
+    ChildProcess launcher(plan);
     pipe.close_write();
     const std::string got = drain_slowly(pipe.read_end, 512);
     const ChildResult run = launcher.finish();
@@ -167,9 +167,9 @@ TEST(ReaderGone, StdoutMidRunIsATransportFailure) {
         {send_bytes("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + stdout_frame("first\n")),
          await_go_ahead(), send_bytes(stdout_frame("second\n") + stderr_frame("never\n"))});
     Pipe pipe;
-    ChildSpec spec = launcher_spec(bridge.endpoint(), {"velmot"});
-    spec.out = StreamSetup::descriptor(pipe.write_end);
-    ChildProcess launcher(spec);
+    ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
+    plan.out = StreamSetup::descriptor(pipe.write_end);
+    ChildProcess launcher(plan);
     pipe.close_write();
     char first[6];
     ASSERT_EQ(::read(pipe.read_end, first, sizeof first), 6);
@@ -189,9 +189,9 @@ TEST(ReaderGone, StdoutWithOnlyHeldBytesKeepsTheStatus) {
         {send_bytes(ok_response(stdout_frame("no line feed") + terminal_frame(7)))});
     Pipe pipe;
     pipe.close_read();
-    ChildSpec spec = launcher_spec(bridge.endpoint(), {"velmot"});
-    spec.out = StreamSetup::descriptor(pipe.write_end);
-    const ChildResult run = run_child(spec);
+    ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
+    plan.out = StreamSetup::descriptor(pipe.write_end);
+    const ChildResult run = run_child(plan);
     EXPECT_TRUE(run.exited());
     EXPECT_EQ(run.exit_code(), 7);
     EXPECT_EQ(run.err, "");
@@ -204,9 +204,9 @@ TEST(ReaderGone, StderrWhileTheBridgeFailureLineIsWrittenEndsWith101) {
         stdout_frame("held") + failure_frame("denied", "no", 3) + "more that is never read\n"))});
     Pipe pipe;
     pipe.close_read();
-    ChildSpec spec = launcher_spec(bridge.endpoint(), {"velmot"});
-    spec.err = StreamSetup::descriptor(pipe.write_end);
-    const ChildResult run = run_child(spec);
+    ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
+    plan.err = StreamSetup::descriptor(pipe.write_end);
+    const ChildResult run = run_child(plan);
     EXPECT_TRUE(run.exited()) << "ended by signal " << WTERMSIG(run.wait_status);
     EXPECT_EQ(run.exit_code(), 101);
     EXPECT_EQ(run.out, "held");
@@ -219,9 +219,9 @@ TEST(ReaderGone, StderrForOutputAndTheTransportLineEndsWith101) {
         ok_response(stdout_frame("shown\n") + stderr_frame("lost\n") + terminal_frame(0)))});
     Pipe pipe;
     pipe.close_read();
-    ChildSpec spec = launcher_spec(bridge.endpoint(), {"velmot"});
-    spec.err = StreamSetup::descriptor(pipe.write_end);
-    const ChildResult run = run_child(spec);
+    ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
+    plan.err = StreamSetup::descriptor(pipe.write_end);
+    const ChildResult run = run_child(plan);
     EXPECT_TRUE(run.exited()) << "ended by signal " << WTERMSIG(run.wait_status);
     EXPECT_EQ(run.exit_code(), 101);
     EXPECT_EQ(run.out, "shown\n");
@@ -264,11 +264,11 @@ class TokenLeak : public ::testing::TestWithParam<LeakCase> {};
 TEST_P(TokenLeak, NeverAppearsInAnythingPrinted) {
     const LeakCase& c = GetParam();
     ScriptedBridge bridge({send_bytes(c.reply)});
-    ChildSpec spec = launcher_spec(endpoint_for(c, bridge), {c.argv0, "list"}, kSecret);
+    ChildSpec plan = launcher_spec(endpoint_for(c, bridge), {c.argv0, "list"}, kSecret);
     Pipe pipe;
     pipe.close_read();
-    if (c.broken_stdout) spec.out = StreamSetup::descriptor(pipe.write_end);
-    const ChildResult run = run_child(spec);
+    if (c.broken_stdout) plan.out = StreamSetup::descriptor(pipe.write_end);
+    const ChildResult run = run_child(plan);
     EXPECT_EQ(run.exit_code(), c.status);
     EXPECT_EQ(run.out.find(kSecret), std::string::npos) << run.out;
     EXPECT_EQ(run.err.find(kSecret), std::string::npos) << run.err;

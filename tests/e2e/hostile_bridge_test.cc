@@ -41,9 +41,9 @@ Expected transport_failure(std::string out = "", std::string err = "") {
 }
 
 ChildSpec core_invocation(const ScriptedBridge& bridge) {
-    ChildSpec spec = launcher_spec(bridge.endpoint(), {"velmot"});
-    spec.guard = kGuard;
-    return spec;
+    ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
+    plan.guard = kGuard;
+    return plan;
 }
 
 void expect_run(const ChildResult& run, const Expected& expected) {

@@ -33,9 +33,9 @@ Expected transport_failure(std::string out = "", std::string err = "") {
 // waits where it must not is caught by the guard, which fails the test.
 void expect_exchange(std::vector<BridgeStep> script, const Expected& expected) {
     ScriptedBridge bridge(std::move(script));
-    ChildSpec spec = launcher_spec(bridge.endpoint(), {"velmot"});
-    spec.guard = std::chrono::seconds(20);
-    const ChildResult run = run_child(spec);
+    ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
+    plan.guard = std::chrono::seconds(20);
+    const ChildResult run = run_child(plan);
     EXPECT_EQ(run.exit_code(), expected.status);
     EXPECT_EQ(run.out, expected.out);
     EXPECT_EQ(run.err, expected.err);

@@ -31,15 +31,15 @@ class RefusedBeforeConnecting : public ::testing::TestWithParam<RefusedRun> {};
 
 TEST_P(RefusedBeforeConnecting, PrintsTheLineOnceAndConnectsToNothing) {
     ScriptedBridge bridge({send_bytes(ok_response(terminal_frame(0)))});
-    ChildSpec spec;
-    spec.argv = GetParam().argv;
+    ChildSpec plan;
+    plan.argv = GetParam().argv;
     for (std::string entry : GetParam().env) {
         if (const auto at = entry.find("BRIDGE"); at != std::string::npos) {
             entry.replace(at, 6, bridge.endpoint());
         }
-        spec.env.push_back(entry);
+        plan.env.push_back(entry);
     }
-    const ChildResult run = run_child(spec);
+    const ChildResult run = run_child(plan);
     EXPECT_EQ(run.exit_code(), 70);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, kTransportFailureLine);
@@ -102,9 +102,9 @@ TEST(InvocationNames, LinksDecideCoreOrPlugin) {
         SCOPED_TRACE(c.link);
         const std::string path = dir.link(c.link, VELMOT_LAUNCHER_PATH);
         ScriptedBridge bridge({send_bytes(ok_response(terminal_frame(0)))});
-        ChildSpec spec = launcher_spec(bridge.endpoint(), {path + c.argv0_suffix, "arg"});
-        spec.executable = path;
-        const ChildResult run = run_child(spec);
+        ChildSpec plan = launcher_spec(bridge.endpoint(), {path + c.argv0_suffix, "arg"});
+        plan.executable = path;
+        const ChildResult run = run_child(plan);
         EXPECT_EQ(run.exit_code(), 0);
         EXPECT_EQ(run.err, "");
         const std::optional<std::string> request = bridge.request();
@@ -119,18 +119,18 @@ TEST(InvocationNames, OwnNameIsRefusedThroughALinkToo) {
     const TempDir dir;
     const std::string path = dir.link("velmot-plugin-cli-client", VELMOT_LAUNCHER_PATH);
     ScriptedBridge bridge({send_bytes(ok_response(terminal_frame(0)))});
-    ChildSpec spec = launcher_spec(bridge.endpoint(), {path});
-    spec.executable = path;
-    const ChildResult run = run_child(spec);
+    ChildSpec plan = launcher_spec(bridge.endpoint(), {path});
+    plan.executable = path;
+    const ChildResult run = run_child(plan);
     EXPECT_EQ(run.exit_code(), 70);
     EXPECT_EQ(run.err, kTransportFailureLine);
     EXPECT_EQ(bridge.request(), std::nullopt);
 }
 
 TEST(StandardStreams, ClosedStandardErrorStillEndsWith70) {
-    ChildSpec spec = launcher_spec("http://127.0.0.1:1/", {"velmot"});
-    spec.err = StreamSetup::closed();
-    const ChildResult run = run_child(spec);
+    ChildSpec plan = launcher_spec("http://127.0.0.1:1/", {"velmot"});
+    plan.err = StreamSetup::closed();
+    const ChildResult run = run_child(plan);
     EXPECT_EQ(run.exit_code(), 70);
     EXPECT_EQ(run.out, "");
 }
@@ -138,9 +138,9 @@ TEST(StandardStreams, ClosedStandardErrorStillEndsWith70) {
 TEST(StandardStreams, ClosedStandardOutputDiscardsOutputAndKeepsTheStatus) {
     ScriptedBridge bridge({send_bytes(
         ok_response(stdout_frame("lost\n") + stdout_frame("tail") + terminal_frame(3)))});
-    ChildSpec spec = launcher_spec(bridge.endpoint(), {"velmot"});
-    spec.out = StreamSetup::closed();
-    const ChildResult run = run_child(spec);
+    ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
+    plan.out = StreamSetup::closed();
+    const ChildResult run = run_child(plan);
     EXPECT_EQ(run.exit_code(), 3);
     EXPECT_EQ(run.err, "");
 }
@@ -151,9 +151,9 @@ TEST(StandardStreams, UnwritableStandardErrorEndsWith101) {
     int broken[2];
     ASSERT_EQ(::pipe(broken), 0);
     ::close(broken[0]);
-    ChildSpec spec = launcher_spec("http://127.0.0.1:1/", {"velmot"}, "");
-    spec.err = StreamSetup::descriptor(broken[1]);
-    const ChildResult run = run_child(spec);
+    ChildSpec plan = launcher_spec("http://127.0.0.1:1/", {"velmot"}, "");
+    plan.err = StreamSetup::descriptor(broken[1]);
+    const ChildResult run = run_child(plan);
     ::close(broken[1]);
     EXPECT_TRUE(run.exited());
     EXPECT_EQ(run.exit_code(), 101);

@@ -73,9 +73,9 @@ TEST(Streaming, StdoutReaderGoneIsATransportFailure) {
     ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
     ::close(fds[0]);
     ScriptedBridge bridge({send_bytes(ok_response(stdout_frame("lost\n") + terminal_frame(0)))});
-    ChildSpec spec = launcher_spec(bridge.endpoint(), {"velmot"});
-    spec.out = StreamSetup::descriptor(fds[1]);
-    const ChildResult run = run_child(spec);
+    ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
+    plan.out = StreamSetup::descriptor(fds[1]);
+    const ChildResult run = run_child(plan);
     ::close(fds[1]);
     EXPECT_TRUE(run.exited()) << "ended by signal " << WTERMSIG(run.wait_status);
     EXPECT_EQ(run.exit_code(), 70);
@@ -85,9 +85,9 @@ TEST(Streaming, StdoutReaderGoneIsATransportFailure) {
 TEST(Streaming, ClosedStdoutSwallowsOutput) {
     ScriptedBridge bridge({send_bytes(
         ok_response(stdout_frame("gone\n") + stderr_frame("seen\n") + terminal_frame(5)))});
-    ChildSpec spec = launcher_spec(bridge.endpoint(), {"velmot"});
-    spec.out = StreamSetup::closed();
-    const ChildResult run = run_child(spec);
+    ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
+    plan.out = StreamSetup::closed();
+    const ChildResult run = run_child(plan);
     EXPECT_EQ(run.exit_code(), 5);
     EXPECT_EQ(run.err, "seen\n");
 }

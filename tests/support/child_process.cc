@@ -96,13 +96,13 @@ int ChildResult::exit_code() const {
 ChildProcess::ChildProcess(const ChildSpec& requested)
     : deadline_(std::chrono::steady_clock::now() + requested.guard) {
     // Under VELMOT_TEST_WRAPPER the launcher runs inside a checking tool.
-    const ChildSpec spec = with_test_wrapper(requested);
+    const ChildSpec plan = with_test_wrapper(requested);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     int out_child = -1;
     int err_child = -1;
-    out_fd_ = arrange_stream(spec.out, STDOUT_FILENO, &actions, out_child);
-    err_fd_ = arrange_stream(spec.err, STDERR_FILENO, &actions, err_child);
+    out_fd_ = arrange_stream(plan.out, STDOUT_FILENO, &actions, out_child);
+    err_fd_ = arrange_stream(plan.err, STDERR_FILENO, &actions, err_child);
 
     // The child starts with SIGPIPE at its default and nothing blocked, as
     // from a shell, whatever the test runner has set for itself.
@@ -115,16 +115,16 @@ ChildProcess::ChildProcess(const ChildSpec& requested)
     posix_spawnattr_setsigdefault(&attributes, &signals);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
-    std::vector<char*> argv = c_strings(spec.argv);
-    std::vector<char*> env = c_strings(spec.env);
-    const int error = ::posix_spawn(&pid_, spec.executable.c_str(), &actions, &attributes,
+    std::vector<char*> argv = c_strings(plan.argv);
+    std::vector<char*> env = c_strings(plan.env);
+    const int error = ::posix_spawn(&pid_, plan.executable.c_str(), &actions, &attributes,
                                     argv.data(), env.data());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     close_fd(out_child);
     close_fd(err_child);
     if (error != 0) {
-        ADD_FAILURE() << "posix_spawn " << spec.executable << ": " << error;
+        ADD_FAILURE() << "posix_spawn " << plan.executable << ": " << error;
         pid_ = -1;
         reaped_ = true;
         close_fd(out_fd_);
@@ -236,8 +236,8 @@ void ChildProcess::await_exit() {
     }
 }
 
-ChildResult run_child(const ChildSpec& spec) {
-    return ChildProcess(spec).finish();
+ChildResult run_child(const ChildSpec& plan) {
+    return ChildProcess(plan).finish();
 }
 
 }  // namespace velmot::testing

@@ -47,7 +47,7 @@ struct ChildResult {
 
 class ChildProcess {
   public:
-    explicit ChildProcess(const ChildSpec& spec);
+    explicit ChildProcess(const ChildSpec& plan);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -87,6 +87,6 @@ class ChildProcess {
     std::chrono::steady_clock::time_point deadline_;
 };
 
-ChildResult run_child(const ChildSpec& spec);
+ChildResult run_child(const ChildSpec& plan);
 
 }  // namespace velmot::testing

@@ -69,12 +69,12 @@ std::string exported_value(std::string_view lines, std::string_view name) {
 
 ServedBridge::ServedBridge(const std::string& bridge_path, const std::string& commands_dir,
                            const std::string& log_path) {
-    ChildSpec spec;
-    spec.executable = bridge_path;
-    spec.argv = {"velmot_devbridge", "--commands", commands_dir, "--log", log_path, "--serve"};
-    spec.env = {path_variable()};
-    spec.guard = std::chrono::seconds(600);
-    process_ = std::make_unique<ChildProcess>(spec);
+    ChildSpec plan;
+    plan.executable = bridge_path;
+    plan.argv = {"velmot_devbridge", "--commands", commands_dir, "--log", log_path, "--serve"};
+    plan.env = {path_variable()};
+    plan.guard = std::chrono::seconds(600);
+    process_ = std::make_unique<ChildProcess>(plan);
     // The bridge lets go of standard output right after the export lines,
     // and prints them only once it listens.
     const std::string& lines = process_->read_out_until(std::numeric_limits<std::size_t>::max());

@@ -1,5 +1,5 @@
 // Starting the built launcher against a bridge, for end-to-end tests: the
-// child spec with both environment variables set, and the one line every
+// child plan with both environment variables set, and the one line every
 // failed run ends with.
 #pragma once
 
@@ -19,11 +19,11 @@ inline constexpr std::string_view kTestToken = "t0ken";
 // `argv` holds argv[0] (the invocation name, any path) and the arguments.
 inline ChildSpec launcher_spec(std::string_view endpoint, std::vector<std::string> argv,
                                std::string_view token = kTestToken) {
-    ChildSpec spec;
-    spec.argv = std::move(argv);
-    spec.env = {"VELMOT_INTERNAL_PLUGIN_CLI_ENDPOINT=" + std::string(endpoint),
+    ChildSpec plan;
+    plan.argv = std::move(argv);
+    plan.env = {"VELMOT_INTERNAL_PLUGIN_CLI_ENDPOINT=" + std::string(endpoint),
                 "VELMOT_INTERNAL_PLUGIN_CLI_TOKEN=" + std::string(token)};
-    return spec;
+    return plan;
 }
 
 }  // namespace velmot::testing

@@ -48,24 +48,24 @@ std::optional<std::string> link_named(const std::string& name, const std::string
 
 }  // namespace
 
-ChildSpec with_test_wrapper(const ChildSpec& spec) {
+ChildSpec with_test_wrapper(const ChildSpec& plan) {
     const char* wrapper = std::getenv(kTestWrapperVariable);
-    if (wrapper == nullptr || spec.executable != VELMOT_LAUNCHER_PATH || spec.argv.empty()) {
-        return spec;
+    if (wrapper == nullptr || plan.executable != VELMOT_LAUNCHER_PATH || plan.argv.empty()) {
+        return plan;
     }
     const std::vector<std::string> prefix = words(wrapper);
-    const std::optional<std::string> name = file_name(spec.argv[0]);
-    if (prefix.empty() || !name) return spec;
+    const std::optional<std::string> name = file_name(plan.argv[0]);
+    if (prefix.empty() || !name) return plan;
     const char* substitute = std::getenv(kWrappedLauncherVariable);
     const std::optional<std::string> link =
-        link_named(*name, substitute != nullptr ? substitute : spec.executable);
-    if (!link) return spec;
+        link_named(*name, substitute != nullptr ? substitute : plan.executable);
+    if (!link) return plan;
 
-    ChildSpec wrapped = spec;
+    ChildSpec wrapped = plan;
     wrapped.executable = prefix[0];
     wrapped.argv = prefix;
     wrapped.argv.push_back(*link);
-    wrapped.argv.insert(wrapped.argv.end(), spec.argv.begin() + 1, spec.argv.end());
+    wrapped.argv.insert(wrapped.argv.end(), plan.argv.begin() + 1, plan.argv.end());
     return wrapped;
 }
 

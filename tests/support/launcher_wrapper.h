@@ -18,7 +18,7 @@ namespace velmot::testing {
 inline constexpr char kTestWrapperVariable[] = "VELMOT_TEST_WRAPPER";
 inline constexpr char kWrappedLauncherVariable[] = "VELMOT_TEST_WRAPPED_LAUNCHER";
 
-// `spec` itself when no wrapper is set or it does not apply.
-ChildSpec with_test_wrapper(const ChildSpec& spec);
+// `plan` itself when no wrapper is set or it does not apply.
+ChildSpec with_test_wrapper(const ChildSpec& plan);
 
 }  // namespace velmot::testing
