@@ -26,20 +26,6 @@ using namespace std::string_literals;
 // that waits where it must not is killed and fails the test.
 constexpr std::chrono::seconds kGuard{30};
 
-struct Expected {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-Expected success(int status, std::string out = "", std::string err = "") {
-    return {status, std::move(out), std::move(err)};
-}
-
-Expected transport_failure(std::string out = "", std::string err = "") {
-    return {70, std::move(out), std::move(err) + std::string(kTransportFailureLine)};
-}
-
 ChildSpec core_invocation(const ScriptedBridge& bridge) {
     ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
     plan.guard = kGuard;

@@ -15,20 +15,6 @@
 namespace velmot::testing {
 namespace {
 
-struct Expected {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-Expected success(int status, std::string out = "", std::string err = "") {
-    return {status, std::move(out), std::move(err)};
-}
-
-Expected transport_failure(std::string out = "", std::string err = "") {
-    return {70, std::move(out), std::move(err) + std::string(kTransportFailureLine)};
-}
-
 // Plays `script` to a core invocation without arguments. A launcher that
 // waits where it must not is caught by the guard, which fails the test.
 void expect_exchange(std::vector<BridgeStep> script, const Expected& expected) {

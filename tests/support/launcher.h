@@ -16,6 +16,23 @@ inline constexpr std::string_view kTransportFailureLine =
 
 inline constexpr std::string_view kTestToken = "t0ken";
 
+// What a run should end with: its exit status and the exact bytes of both
+// streams.
+struct Expected {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+inline Expected success(int status, std::string out = "", std::string err = "") {
+    return {status, std::move(out), std::move(err)};
+}
+
+// A failed run: whatever was replayed before the failure, then the line.
+inline Expected transport_failure(std::string out = "", std::string err = "") {
+    return {70, std::move(out), std::move(err) + std::string(kTransportFailureLine)};
+}
+
 // `argv` holds argv[0] (the invocation name, any path) and the arguments.
 inline ChildSpec launcher_spec(std::string_view endpoint, std::vector<std::string> argv,
                                std::string_view token = kTestToken) {
