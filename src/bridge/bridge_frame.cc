@@ -245,21 +245,6 @@ std::optional<JsonText> read_key(JsonReader& reader) {
     return key;
 }
 
-// The rest of an object whose "{" and first key were taken, up to and
-// including its closing brace: every member checked and dropped.
-bool skip_rest_of_object(JsonReader& reader) {
-    if (!reader.skip_value()) return false;
-    reader.skip_whitespace();
-    while (reader.consume(',')) {
-        reader.skip_whitespace();
-        if (!read_key(reader) || !reader.skip_value()) return false;
-        reader.skip_whitespace();
-    }
-    if (!reader.consume('}')) return false;
-    reader.close();
-    return true;
-}
-
 // Reads one value and tells whether it is null or an empty object, without
 // holding any of it.
 bool read_null_or_empty_object(JsonReader& reader, bool& is_null_or_empty) {
@@ -275,7 +260,7 @@ bool read_null_or_empty_object(JsonReader& reader, bool& is_null_or_empty) {
         is_null_or_empty = true;
         return true;
     }
-    return read_key(reader) && skip_rest_of_object(reader);
+    return reader.skip_members();
 }
 
 // An object where a channel may stand, reduced to what decides the channel:
@@ -294,8 +279,7 @@ std::optional<BufferedValue> read_channel_object(JsonReader& reader) {
     if (!key || !read_null_or_empty_object(reader, is_null_or_empty)) return std::nullopt;
     reader.skip_whitespace();
     if (reader.consume(',')) {
-        reader.skip_whitespace();
-        if (!read_key(reader) || !skip_rest_of_object(reader)) return std::nullopt;
+        if (!reader.skip_members()) return std::nullopt;
         return BufferedValue{JsonNull{}};
     }
     if (!reader.consume('}')) return std::nullopt;

@@ -364,21 +364,29 @@ bool JsonReader::object(BufferedValue* out) {
     if (!open('{')) return false;
     BufferedValue::Object members;
     skip_whitespace();
-    if (!consume('}')) {
-        do {
-            skip_whitespace();
-            BufferedMember* member = out ? &members.emplace_back() : nullptr;
-            if (!next_is('"') || !string(member ? &member->key : nullptr)) return false;
-            skip_whitespace();
-            if (!consume(':')) return false;
-            skip_whitespace();
-            if (!value(member ? &member->value : nullptr)) return false;
-            skip_whitespace();
-        } while (consume(','));
-        if (!consume('}')) return false;
-    }
+    if (!consume('}') && !members_then_brace(out ? &members : nullptr)) return false;
     close();
     if (out) out->data = std::move(members);
+    return true;
+}
+
+bool JsonReader::members_then_brace(BufferedValue::Object* members) {
+    do {
+        skip_whitespace();
+        BufferedMember* member = members ? &members->emplace_back() : nullptr;
+        if (!next_is('"') || !string(member ? &member->key : nullptr)) return false;
+        skip_whitespace();
+        if (!consume(':')) return false;
+        skip_whitespace();
+        if (!value(member ? &member->value : nullptr)) return false;
+        skip_whitespace();
+    } while (consume(','));
+    return consume('}');
+}
+
+bool JsonReader::skip_members() {
+    if (!members_then_brace(nullptr)) return false;
+    close();
     return true;
 }
 

@@ -106,6 +106,10 @@ class JsonReader {
     std::optional<BufferedValue> read_value();
     // Reads one complete value under the same rules and drops it.
     bool skip_value();
+    // Inside an object the caller opened with `open('{')`, at a member (its
+    // first, or the one after a comma): reads the remaining members and the
+    // closing brace under the same rules, drops them and closes the level.
+    bool skip_members();
 
   private:
     static bool is_whitespace(char c) noexcept {
@@ -114,6 +118,7 @@ class JsonReader {
     bool value(BufferedValue* out);
     bool array(BufferedValue* out);
     bool object(BufferedValue* out);
+    bool members_then_brace(BufferedValue::Object* members);
     bool string(JsonText* out);
     bool string_with_escapes(std::size_t start, JsonText* out);
     bool escape(std::string* out);
