@@ -7,8 +7,8 @@
 #include <span>
 #include <string_view>
 
+#include "common/endpoint.h"
 #include "common/invocation_result.h"
-#include "launcher/endpoint.h"
 
 namespace velmot {
 

@@ -11,9 +11,9 @@
 #include <string_view>
 #include <variant>
 
-namespace velmot {
+#include "common/output_channel.h"
 
-enum class OutputChannel { Stdout, Stderr };
+namespace velmot {
 
 struct Output {
     std::uint8_t protocol_version = 0;

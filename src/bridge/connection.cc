@@ -10,7 +10,6 @@
 #include <chrono>
 #include <climits>
 
-#include "common/descriptor_io.h"
 #include "common/limits.h"
 
 namespace velmot {
@@ -100,24 +99,6 @@ std::optional<UniqueFd> connect_to_bridge(const Endpoint& endpoint) {
     if (!set_time_limit(socket.get(), SO_RCVTIMEO, kReceiveTimeoutMs)) return std::nullopt;
     if (!set_time_limit(socket.get(), SO_SNDTIMEO, kSendTimeoutMs)) return std::nullopt;
     return socket;
-}
-
-bool send_all_gathered(int socket_fd, struct iovec* pieces, std::size_t count) {
-    drop_written(pieces, count, 0);
-    while (count > 0) {
-        msghdr message{};
-        message.msg_iov = pieces;
-        message.msg_iovlen = count < IOV_MAX ? count : IOV_MAX;
-        // MSG_NOSIGNAL: a peer that has gone makes this an error, not SIGPIPE.
-        const ssize_t sent = ::sendmsg(socket_fd, &message, MSG_NOSIGNAL);
-        if (sent < 0) {
-            if (errno == EINTR) continue;
-            return false;  // EAGAIN here is the send time limit running out
-        }
-        if (sent == 0) return false;
-        drop_written(pieces, count, static_cast<std::size_t>(sent));
-    }
-    return true;
 }
 
 }  // namespace velmot

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <iterator>
 
-#include "bridge/connection.h"
+#include "common/descriptor_io.h"
 #include "common/limits.h"
 
 namespace velmot {

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "launcher/endpoint.h"
+#include "common/endpoint.h"
 
 namespace velmot {
 

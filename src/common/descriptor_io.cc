@@ -2,34 +2,38 @@
 
 #include <errno.h>
 #include <limits.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 
 namespace velmot {
+namespace {
 
-bool write_all(int fd, std::string_view bytes) {
-    struct iovec piece {
-        const_cast<char*>(bytes.data()), bytes.size()
-    };
-    return write_all_gathered(fd, &piece, 1);
+// One gathered transfer of up to IOV_MAX pieces: the bytes it accepted, or -1
+// with errno set.
+using GatheredStep = ssize_t (*)(int fd, const struct iovec* pieces, int count);
+
+ssize_t write_step(int fd, const struct iovec* pieces, int count) {
+    const ssize_t written = ::writev(fd, pieces, count);
+    if (written >= 0 || errno != EBADF) return written;
+    // Not open: every byte offered counts as written.
+    std::size_t offered = 0;
+    for (int i = 0; i < count; ++i)
+        offered += pieces[i].iov_len;
+    return static_cast<ssize_t>(offered);
 }
 
-bool write_all_gathered(int fd, struct iovec* pieces, std::size_t count) {
-    drop_written(pieces, count, 0);
-    while (count > 0) {
-        const int batch = static_cast<int>(std::min<std::size_t>(count, IOV_MAX));
-        const ssize_t written = ::writev(fd, pieces, batch);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return errno == EBADF;
-        }
-        if (written == 0) return false;
-        drop_written(pieces, count, static_cast<std::size_t>(written));
-    }
-    return true;
+ssize_t send_step(int fd, const struct iovec* pieces, int count) {
+    msghdr message{};
+    message.msg_iov = const_cast<struct iovec*>(pieces);
+    message.msg_iovlen = static_cast<std::size_t>(count);
+    return ::sendmsg(fd, &message, MSG_NOSIGNAL);
 }
 
+// Drops the first `written` bytes of the pieces: whole pieces are skipped, a
+// partly written one is shortened, and empty pieces at the front are skipped
+// too, so `count` is 0 exactly when nothing is left.
 void drop_written(struct iovec*& pieces, std::size_t& count, std::size_t written) {
     while (count > 0 && written >= pieces->iov_len) {
         written -= pieces->iov_len;
@@ -40,6 +44,38 @@ void drop_written(struct iovec*& pieces, std::size_t& count, std::size_t written
         pieces->iov_base = static_cast<char*>(pieces->iov_base) + written;
         pieces->iov_len -= written;
     }
+}
+
+bool transfer_all(int fd, struct iovec* pieces, std::size_t count, GatheredStep step) {
+    drop_written(pieces, count, 0);
+    while (count > 0) {
+        const int batch = static_cast<int>(std::min<std::size_t>(count, IOV_MAX));
+        const ssize_t done = step(fd, pieces, batch);
+        if (done < 0) {
+            if (errno == EINTR) continue;
+            return false;  // for a socket, EAGAIN is its send time limit
+        }
+        if (done == 0) return false;
+        drop_written(pieces, count, static_cast<std::size_t>(done));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool write_all(int fd, std::string_view bytes) {
+    struct iovec piece {
+        const_cast<char*>(bytes.data()), bytes.size()
+    };
+    return write_all_gathered(fd, &piece, 1);
+}
+
+bool write_all_gathered(int fd, struct iovec* pieces, std::size_t count) {
+    return transfer_all(fd, pieces, count, write_step);
+}
+
+bool send_all_gathered(int socket_fd, struct iovec* pieces, std::size_t count) {
+    return transfer_all(socket_fd, pieces, count, send_step);
 }
 
 }  // namespace velmot

@@ -23,7 +23,6 @@ class UniqueFd {
 
     int get() const noexcept { return fd_; }
     bool valid() const noexcept { return fd_ >= 0; }
-    int release() noexcept { return std::exchange(fd_, -1); }
 
     // Closes the owned descriptor. Its close error is of no use: the
     // descriptor is gone either way and retrying could close a stranger's.

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "bridge/bridge_frame.h"
+#include "common/output_channel.h"
 #include "devbridge/process_registry.h"
 
 namespace velmot::devbridge {

@@ -8,10 +8,9 @@
 #include <string>
 #include <string_view>
 
-namespace velmot::devbridge {
+#include "common/endpoint.h"
 
-inline constexpr char kEndpointVariable[] = "VELMOT_INTERNAL_PLUGIN_CLI_ENDPOINT";
-inline constexpr char kTokenVariable[] = "VELMOT_INTERNAL_PLUGIN_CLI_TOKEN";
+namespace velmot::devbridge {
 
 // `text` in single quotes for a POSIX shell; a single quote inside becomes
 // '\'' (end quote, escaped quote, new quote).

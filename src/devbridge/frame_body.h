@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "bridge/bridge_frame.h"
 #include "common/limits.h"
+#include "common/output_channel.h"
 
 namespace velmot::devbridge {
 

@@ -3,8 +3,8 @@
 #include <boost/json.hpp>
 
 #include "common/limits.h"
+#include "common/plugin_id.h"
 #include "common/utf8.h"
-#include "launcher/invocation.h"
 
 namespace velmot::devbridge {
 
@@ -106,15 +106,6 @@ std::optional<InvocationCall> read_call(const json::object& request, std::string
 }
 
 }  // namespace
-
-bool is_valid_plugin_id(std::string_view id) {
-    // The launcher derives ids from its own name, so the bridge accepts
-    // exactly the ids that name could carry.
-    std::string name = "velmot-";
-    name.append(id);
-    const auto identity = invocation_plugin(name);
-    return identity && identity->plugin_id && *identity->plugin_id == id;
-}
 
 std::optional<InvocationCall> parse_invocation_request(std::string_view body, std::string& why) {
     json::error_code ec;

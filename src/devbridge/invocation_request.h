@@ -22,7 +22,4 @@ struct InvocationCall {
 // bridge sends back with status 400.
 std::optional<InvocationCall> parse_invocation_request(std::string_view body, std::string& why);
 
-// Whether `id` is a plug-in id the launcher could have sent.
-bool is_valid_plugin_id(std::string_view id);
-
 }  // namespace velmot::devbridge

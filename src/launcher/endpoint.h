@@ -4,21 +4,12 @@
 // there are no defaults, and a failure says nothing about its cause.
 #pragma once
 
-#include <cstdint>
 #include <optional>
-#include <string>
 #include <string_view>
 
+#include "common/endpoint.h"
+
 namespace velmot {
-
-inline constexpr char kEndpointVariable[] = "VELMOT_INTERNAL_PLUGIN_CLI_ENDPOINT";
-inline constexpr char kTokenVariable[] = "VELMOT_INTERNAL_PLUGIN_CLI_TOKEN";
-
-struct Endpoint {
-    std::string host;        // always "127.0.0.1"
-    std::string path;        // "/" and at least one more byte, taken verbatim
-    std::uint16_t port = 0;  // 1 to 65535
-};
 
 // Accepts exactly "http://127.0.0.1:", an optional "+", decimal digits worth 1
 // to 65535, "/" and a non-empty tail. The tail is kept byte for byte except

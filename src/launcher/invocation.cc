@@ -1,8 +1,7 @@
 #include "launcher/invocation.h"
 
-#include <algorithm>
-
 #include "common/limits.h"
+#include "common/plugin_id.h"
 #include "common/utf8.h"
 
 namespace velmot {
@@ -10,7 +9,6 @@ namespace {
 
 constexpr std::string_view kCoreName = "velmot";
 constexpr std::string_view kPluginPrefix = "velmot-";
-constexpr std::string_view kClientId = "plugin-cli-client";
 
 std::size_t count_entries(int argc, const char* const* argv) {
     if (argc <= 0 || argv == nullptr) return 0;
@@ -18,13 +16,6 @@ std::size_t count_entries(int argc, const char* const* argv) {
     while (n < static_cast<std::size_t>(argc) && argv[n] != nullptr)
         ++n;
     return n;
-}
-
-bool is_id_start(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-}
-bool is_id_char(char c) {
-    return is_id_start(c) || c == '.' || c == '_' || c == '-';
 }
 
 }  // namespace
@@ -54,13 +45,7 @@ std::optional<InvocationIdentity> invocation_plugin(std::string_view name) {
     if (name == kCoreName) return InvocationIdentity{};
     if (!name.starts_with(kPluginPrefix)) return std::nullopt;
     const std::string_view id = name.substr(kPluginPrefix.size());
-    if (id == kClientId) return std::nullopt;
-    if (id.empty() || id.size() > kMaxPluginIdBytes) return std::nullopt;
-    // Every accepted character is a single ASCII byte, so a byte test refuses
-    // every non-ASCII code point whatever the length of its encoding.
-    if (!is_id_start(id.front()) || !std::all_of(id.begin(), id.end(), is_id_char)) {
-        return std::nullopt;
-    }
+    if (!is_valid_plugin_id(id)) return std::nullopt;
     return InvocationIdentity{id};
 }
 

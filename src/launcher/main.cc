@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
     // failure; 70 is the status every other unusable start ends with.
     if (!velmot::prepare_process())
         return velmot::exit_code(velmot::LauncherExit::TransportFailure);
+    velmot::keep_freed_memory_for_the_run();
     const int status = launcher_main(argc, argv);
     velmot::flush_stdout_at_exit();
     return status;
