@@ -1,5 +1,6 @@
 #include "common/std_streams.h"
 
+#include <errno.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -16,7 +17,7 @@ namespace {
 constinit LineBuffer g_stdout{STDOUT_FILENO};
 
 [[noreturn]] void end_with_unwritable_diagnostic() {
-    flush_stdout_at_exit();
+    (void)flush_stdout_at_exit();
     ::_exit(exit_code(LauncherExit::DiagnosticUnwritable));
 }
 
@@ -34,8 +35,9 @@ bool write_stderr(std::string_view bytes) {
     return write_all(STDERR_FILENO, bytes);
 }
 
-void flush_stdout_at_exit() {
-    (void)g_stdout.flush();
+bool flush_stdout_at_exit() {
+    errno = 0;
+    return g_stdout.flush() || errno == EPIPE;
 }
 
 void write_diagnostic_or_exit(std::initializer_list<std::string_view> pieces) {

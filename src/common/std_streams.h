@@ -12,9 +12,12 @@ namespace velmot {
 [[nodiscard]] bool write_stdout(std::string_view chunk);
 [[nodiscard]] bool write_stderr(std::string_view bytes);
 
-// Writes out held standard output once, at process end; errors are ignored
-// because the exit status is already decided.
-void flush_stdout_at_exit();
+// Writes out held standard output once, at process end. Returns false when the
+// held bytes were lost to a write error such as a full disk: a run that
+// succeeded must not then report success. A descriptor that is not open and a
+// reader that has gone drop the bytes without error, since nobody is there to
+// read them.
+[[nodiscard]] bool flush_stdout_at_exit();
 
 // Writes a diagnostic line to standard error. If that fails for any reason
 // other than standard error not being open, the process ends at once with

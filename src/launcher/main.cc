@@ -12,9 +12,7 @@ namespace {
 constexpr std::string_view kTransportFailureLine =
     "plugin.cli.bridge_transport_failure: Plugin CLI bridge is unavailable\n";
 
-int launcher_main(int argc, const char* const* argv) {
-    const velmot::InvocationResult result = velmot::run(velmot::ArgumentVector(argc, argv));
-    if (result) return *result;
+int transport_failure() {
     velmot::write_diagnostic_or_exit({kTransportFailureLine});
     return velmot::exit_code(velmot::LauncherExit::TransportFailure);
 }
@@ -27,7 +25,15 @@ int main(int argc, char** argv) {
     if (!velmot::prepare_process())
         return velmot::exit_code(velmot::LauncherExit::TransportFailure);
     velmot::keep_freed_memory_for_the_run();
-    const int status = launcher_main(argc, argv);
-    velmot::flush_stdout_at_exit();
-    return status;
+    const velmot::InvocationResult result = velmot::run(velmot::ArgumentVector(argc, argv));
+    if (!result) {
+        const int status = transport_failure();
+        // The run has failed already; output lost now changes nothing.
+        (void)velmot::flush_stdout_at_exit();
+        return status;
+    }
+    // The last partial line of standard output leaves only now. Losing it is
+    // a failure like any other, reported after the output that did arrive.
+    if (!velmot::flush_stdout_at_exit()) return transport_failure();
+    return *result;
 }

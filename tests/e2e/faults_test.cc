@@ -227,6 +227,46 @@ TEST(ReaderGone, StderrForOutputAndTheTransportLineEndsWith101) {
     EXPECT_EQ(run.out, "shown\n");
 }
 
+// --- Output lost at exit ----------------------------------------------------------
+
+// The last partial line of standard output leaves at exit. When that write
+// fails for a reason other than a reader that has gone (here a full disk),
+// the output is lost and the run must not report success; a run that has
+// failed already keeps its one failure line.
+TEST(LostAtExit, AFailedFinalFlushIsATransportFailure) {
+    const std::string line(kTransportFailureLine);
+    const struct Case {
+        const char* name;
+        std::string body;
+        bool stderr_reader_gone;
+        int status;
+        std::string err;
+    } cases[] = {
+        {"after a terminal frame", stdout_frame("partial") + terminal_frame(0), false, 70, line},
+        {"after a bridge failure line", stdout_frame("partial") + failure_frame("denied", "no", 3),
+         false, 70, "plugin.cli.bridge_denied: no\n" + line},
+        {"after the run failed", stdout_frame("partial") + "garbage\n", false, 70, line},
+        {"with no output held", stderr_frame("note\n") + terminal_frame(4), false, 4, "note\n"},
+        {"when the line cannot be written", stdout_frame("partial") + terminal_frame(0), true, 101,
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedBridge bridge({send_bytes(ok_response(c.body))});
+        const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+        ASSERT_GE(full, 0);
+        Pipe pipe;
+        pipe.close_read();
+        ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot-probe"});
+        plan.out = StreamSetup::descriptor(full);
+        if (c.stderr_reader_gone) plan.err = StreamSetup::descriptor(pipe.write_end);
+        const ChildResult run = run_child(plan);
+        ::close(full);
+        EXPECT_EQ(run.exit_code(), c.status);
+        EXPECT_EQ(run.err, c.err);
+    }
+}
+
 // --- The token never leaks ------------------------------------------------------------
 
 constexpr std::string_view kSecret = "zq7-SECRET-token-5d1f";

@@ -93,7 +93,7 @@ FrameOutcome decode_outcome(char kind, char status) {
         const char report[2] = {encode_kind(outcome.kind), static_cast<char>(outcome.status)};
         if (::write(report_fd, report, 2) != 2) ::_exit(99);
     }
-    flush_stdout_at_exit();
+    (void)flush_stdout_at_exit();
     ::_exit(0);
 }
 
