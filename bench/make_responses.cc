@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/frame_writer.h"
+
 namespace {
 
 constexpr std::size_t kMaxBody = 12u * 1024 * 1024;
@@ -23,45 +25,14 @@ constexpr int kLinesFrames = 20'000;
 constexpr int kMixedPairs = 1'000;
 constexpr int kMixedStatus = 3;
 
-std::string base64(std::string_view bytes) {
-    static constexpr char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    text.reserve((bytes.size() + 2) / 3 * 4);
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::size_t n = bytes.size() - i < 3 ? bytes.size() - i : 3;
-        std::uint32_t bits = 0;
-        for (std::size_t k = 0; k < 3; ++k)
-            bits = bits << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
-        for (std::size_t k = 0; k < 4; ++k)
-            text += k <= n ? kAlphabet[(bits >> (18 - 6 * k)) & 0x3F] : '=';
-    }
-    return text;
-}
-
-constexpr std::string_view kOutputStdout =
-    R"({"kind":"plugin_cli_output","protocol_version":1,"channel":"stdout","bytes_base64":")";
-constexpr std::string_view kOutputStderr =
-    R"({"kind":"plugin_cli_output","protocol_version":1,"channel":"stderr","bytes_base64":")";
-constexpr std::string_view kOutputEnd = "\"}\n";
-
-// The length of the frame line that carries `bytes` chunk bytes.
-std::size_t output_frame_size(std::size_t bytes) {
-    return kOutputStdout.size() + (bytes + 2) / 3 * 4 + kOutputEnd.size();
-}
-
 class Body {
   public:
     void output(bool to_stderr, std::string_view chunk) {
-        text_ += to_stderr ? kOutputStderr : kOutputStdout;
-        text_ += base64(chunk);
-        text_ += kOutputEnd;
+        velmot::append_output_frame(
+            text_, to_stderr ? velmot::OutputChannel::Stderr : velmot::OutputChannel::Stdout,
+            chunk);
     }
-    void terminal(int status) {
-        text_ += R"({"kind":"plugin_cli_terminal","protocol_version":1,"exit_code":)";
-        text_ += std::to_string(status);
-        text_ += "}\n";
-    }
+    void terminal(std::uint8_t status) { velmot::append_terminal_frame(text_, status); }
     std::size_t size() const { return text_.size(); }
     std::string response() const {
         return "HTTP/1.1 200 OK\r\nContent-Type: application/x-ndjson\r\nContent-Length: " +
@@ -113,10 +84,10 @@ Body big() {
     for (;;) {
         const std::size_t left = room - body.size();
         std::size_t chunk = kChunkBytes;
-        if (output_frame_size(chunk) > left) {
+        if (velmot::output_frame_length(chunk) > left) {
             // The largest last chunk that still fits.
-            if (left <= output_frame_size(0)) break;
-            chunk = (left - output_frame_size(0)) / 4 * 3;
+            if (left <= velmot::output_frame_length(0)) break;
+            chunk = (left - velmot::output_frame_length(0)) / 4 * 3;
             if (chunk == 0) break;
         }
         if (text.size() < chunk) text += numbered_text(4 * kChunkBytes, line_number);

@@ -17,14 +17,9 @@
 namespace velmot {
 
 // {"protocol_version":1,"kind":...,["plugin_id":...,]"argv":[...]}: no white
-// space outside strings, strings escaped byte by byte (quote, backslash and
-// the control bytes only; "/", 0x7F and non-ASCII bytes are copied as they
-// are).
+// space outside strings, strings written by `append_json_string`.
 std::string build_request_body(std::optional<std::string_view> plugin_id,
                                std::span<const std::string_view> arguments);
-
-// Appends `text` to `out` as a JSON string, quotes included.
-void append_json_string(std::string& out, std::string_view text);
 
 // Sends the head ("POST {path} HTTP/1.1", Host, Content-Type, the token
 // header, Content-Length, "Connection: close", the empty line) and then the

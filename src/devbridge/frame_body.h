@@ -34,9 +34,6 @@ class FrameBody {
     // Hands over the body; the builder is empty afterwards.
     std::string take() { return std::move(body_); }
 
-    // The exact length of the frame line for a chunk of `chunk_bytes` bytes.
-    static std::size_t output_line_length(std::size_t chunk_bytes);
-
   private:
     std::string body_;
     std::size_t limit_;

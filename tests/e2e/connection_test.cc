@@ -50,7 +50,7 @@ struct TimedRun {
     milliseconds elapsed;
 };
 
-TimedRun timed_run(const ChildSpec& plan) {
+TimedRun timed_run(const ChildPlan& plan) {
     const Clock::time_point start = Clock::now();
     ChildResult result = run_child(plan);
     return {std::move(result), std::chrono::duration_cast<milliseconds>(Clock::now() - start)};
@@ -71,7 +71,7 @@ TEST(Connection, RefusedConnectFailsAtOnce) {
                   0);
         port = port_of(bound.get());
     }
-    const TimedRun run = timed_run(launcher_spec(endpoint_for(port), {"velmot"}));
+    const TimedRun run = timed_run(launcher_plan(endpoint_for(port), {"velmot"}));
     expect_transport_failure(run.result);
     EXPECT_LT(run.elapsed, milliseconds(2'000));
 }
@@ -111,7 +111,7 @@ class FullListener {
 
 TEST(Connection, ConnectThatCannotCompleteGivesUpAfterThreeSeconds) {
     const FullListener listener;
-    const TimedRun run = timed_run(launcher_spec(endpoint_for(listener.port()), {"velmot"}));
+    const TimedRun run = timed_run(launcher_plan(endpoint_for(listener.port()), {"velmot"}));
     expect_transport_failure(run.result);
     EXPECT_GE(run.elapsed, milliseconds(2'900));
     EXPECT_LT(run.elapsed, milliseconds(10'000));
@@ -131,7 +131,7 @@ TEST(Connection, RequestTheBridgeNeverReadsFailsAfterTheSendLimit) {
     options.receive_buffer_bytes = 1024;
     options.max_segment_bytes = 88;
     ScriptedBridge bridge({keep_open()}, options);
-    ChildSpec plan = launcher_spec(bridge.endpoint(), argv);
+    ChildPlan plan = launcher_plan(bridge.endpoint(), argv);
     plan.guard = std::chrono::seconds(90);
     const TimedRun run = timed_run(plan);
     expect_transport_failure(run.result);

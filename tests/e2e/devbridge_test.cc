@@ -54,7 +54,7 @@ Outcome outcome_of(const ChildResult& result) {
 // An example command run directly, with the environment the bridge gives it.
 // Standard input is /dev/null, as under the bridge.
 Outcome run_directly(const std::string& command, const std::vector<std::string>& args) {
-    ChildSpec plan;
+    ChildPlan plan;
     plan.executable = kCommands + "/" + command;
     plan.argv = {plan.executable};
     plan.argv.insert(plan.argv.end(), args.begin(), args.end());
@@ -75,10 +75,10 @@ class DevBridgeTest : public ::testing::Test {
 
     // The launcher started under `name` (a link to it, as an installation
     // makes), with the bridge's variables and nothing else.
-    ChildSpec launcher_spec(const std::string& name, const std::vector<std::string>& args) {
+    ChildPlan launcher_plan(const std::string& name, const std::vector<std::string>& args) {
         const std::string link = dir_.path() + "/" + name;
         if (::access(link.c_str(), F_OK) != 0) dir_.link(name, VELMOT_LAUNCHER_PATH);
-        ChildSpec plan;
+        ChildPlan plan;
         plan.executable = link;
         plan.argv = {link};
         plan.argv.insert(plan.argv.end(), args.begin(), args.end());
@@ -87,7 +87,7 @@ class DevBridgeTest : public ::testing::Test {
     }
 
     Outcome launch(const std::string& name, const std::vector<std::string>& args) {
-        return outcome_of(run_child(launcher_spec(name, args)));
+        return outcome_of(run_child(launcher_plan(name, args)));
     }
 };
 
@@ -178,7 +178,7 @@ TEST_F(DevBridgeTest, RefusesAMissingOrWrongTokenWith401) {
         http_exchange(bridge_.port(), invocation_post(body, bridge_.token()));
     EXPECT_EQ(answer.substr(0, 13), "HTTP/1.1 200 ");
 
-    ChildSpec plan = launcher_spec("velmot-notes", {"list"});
+    ChildPlan plan = launcher_plan("velmot-notes", {"list"});
     plan.env[1] = "VELMOT_INTERNAL_PLUGIN_CLI_TOKEN=" + wrong;
     const Outcome refused = outcome_of(run_child(plan));
     EXPECT_EQ(refused.out, "");
@@ -220,7 +220,7 @@ TEST_F(DevBridgeTest, ServesSeveralLaunchersAtOnce) {
         const std::vector<std::string> args =
             i % 3 == 0 ? std::vector<std::string>{"both"}
                        : std::vector<std::string>{"bytes", std::to_string(100'000 * i + 7)};
-        running.push_back(std::make_unique<ChildProcess>(launcher_spec("velmot-probe", args)));
+        running.push_back(std::make_unique<ChildProcess>(launcher_plan("velmot-probe", args)));
     }
     for (int i = 0; i < kLaunchers; ++i) {
         SCOPED_TRACE(i);
@@ -256,7 +256,7 @@ TEST_F(DevBridgeTest, LogsOneLinePerRequestWithoutTheTokenAndStopsCleanly) {
 TEST_F(DevBridgeTest, StoppingEndsRunningCommandsAndStillAnswersTheirLaunchers) {
     const std::string fifo = dir_.path() + "/started";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    ChildProcess launcher(launcher_spec("velmot-probe", {"hold", fifo}));
+    ChildProcess launcher(launcher_plan("velmot-probe", {"hold", fifo}));
     // Opening blocks until the command opens its end: then it is running.
     const UniqueFd started(::open(fifo.c_str(), O_RDONLY | O_CLOEXEC));
     char line[16] = {};
@@ -277,7 +277,7 @@ class DevBridgeCommandModeTest : public ::testing::Test {
     TempDir dir_;
 
     Outcome run_under_bridge(const std::vector<std::string>& command) {
-        ChildSpec plan;
+        ChildPlan plan;
         plan.executable = kBridge;
         plan.argv = {"velmot_devbridge",   "--commands", kCommands, "--log",
                      dir_.path() + "/log", "--"};

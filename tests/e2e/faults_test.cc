@@ -90,7 +90,7 @@ std::string drain_slowly(int fd, std::size_t piece) {
 TEST(ClosedAtStart, StdoutOutputVanishesAndTheStatusStays) {
     ScriptedBridge bridge({send_bytes(ok_response(stdout_frame("gone\n") + stderr_frame("seen\n") +
                                                   stdout_frame("tail") + terminal_frame(5)))});
-    ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
+    ChildPlan plan = launcher_plan(bridge.endpoint(), {"velmot"});
     plan.out = StreamSetup::closed();
     const ChildResult run = run_child(plan);
     EXPECT_EQ(run.exit_code(), 5);
@@ -100,7 +100,7 @@ TEST(ClosedAtStart, StdoutOutputVanishesAndTheStatusStays) {
 TEST(ClosedAtStart, StderrOutputAndFailureLineVanishAndTheStatusStays) {
     ScriptedBridge bridge({send_bytes(ok_response(stderr_frame("gone\n") + stdout_frame("seen\n") +
                                                   failure_frame("denied", "no", 77)))});
-    ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
+    ChildPlan plan = launcher_plan(bridge.endpoint(), {"velmot"});
     plan.err = StreamSetup::closed();
     const ChildResult run = run_child(plan);
     EXPECT_EQ(run.exit_code(), 77);
@@ -109,7 +109,7 @@ TEST(ClosedAtStart, StderrOutputAndFailureLineVanishAndTheStatusStays) {
 
 TEST(ClosedAtStart, BothClosedAndABridgeFailureStillEndsWith70) {
     ScriptedBridge bridge({send_bytes(ok_response(stdout_frame("x\n") + "garbage\n"))});
-    ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
+    ChildPlan plan = launcher_plan(bridge.endpoint(), {"velmot"});
     plan.out = StreamSetup::closed();
     plan.err = StreamSetup::closed();
     const ChildResult run = run_child(plan);
@@ -144,7 +144,7 @@ TEST(FullPipe, SlowReaderGetsEveryByteInOrder) {
     Pipe pipe;
     const std::size_t filler = fill(pipe);
     ASSERT_GT(filler, 0u);
-    ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
+    ChildPlan plan = launcher_plan(bridge.endpoint(), {"velmot"});
     plan.out = StreamSetup::descriptor(pipe.write_end);
     ChildProcess launcher(plan);
     pipe.close_write();
@@ -167,7 +167,7 @@ TEST(ReaderGone, StdoutMidRunIsATransportFailure) {
         {send_bytes("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + stdout_frame("first\n")),
          await_go_ahead(), send_bytes(stdout_frame("second\n") + stderr_frame("never\n"))});
     Pipe pipe;
-    ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
+    ChildPlan plan = launcher_plan(bridge.endpoint(), {"velmot"});
     plan.out = StreamSetup::descriptor(pipe.write_end);
     ChildProcess launcher(plan);
     pipe.close_write();
@@ -189,7 +189,7 @@ TEST(ReaderGone, StdoutWithOnlyHeldBytesKeepsTheStatus) {
         {send_bytes(ok_response(stdout_frame("no line feed") + terminal_frame(7)))});
     Pipe pipe;
     pipe.close_read();
-    ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
+    ChildPlan plan = launcher_plan(bridge.endpoint(), {"velmot"});
     plan.out = StreamSetup::descriptor(pipe.write_end);
     const ChildResult run = run_child(plan);
     EXPECT_TRUE(run.exited());
@@ -204,7 +204,7 @@ TEST(ReaderGone, StderrWhileTheBridgeFailureLineIsWrittenEndsWith101) {
         stdout_frame("held") + failure_frame("denied", "no", 3) + "more that is never read\n"))});
     Pipe pipe;
     pipe.close_read();
-    ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
+    ChildPlan plan = launcher_plan(bridge.endpoint(), {"velmot"});
     plan.err = StreamSetup::descriptor(pipe.write_end);
     const ChildResult run = run_child(plan);
     EXPECT_TRUE(run.exited()) << "ended by signal " << WTERMSIG(run.wait_status);
@@ -219,7 +219,7 @@ TEST(ReaderGone, StderrForOutputAndTheTransportLineEndsWith101) {
         ok_response(stdout_frame("shown\n") + stderr_frame("lost\n") + terminal_frame(0)))});
     Pipe pipe;
     pipe.close_read();
-    ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
+    ChildPlan plan = launcher_plan(bridge.endpoint(), {"velmot"});
     plan.err = StreamSetup::descriptor(pipe.write_end);
     const ChildResult run = run_child(plan);
     EXPECT_TRUE(run.exited()) << "ended by signal " << WTERMSIG(run.wait_status);
@@ -257,7 +257,7 @@ TEST(LostAtExit, AFailedFinalFlushIsATransportFailure) {
         ASSERT_GE(full, 0);
         Pipe pipe;
         pipe.close_read();
-        ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot-probe"});
+        ChildPlan plan = launcher_plan(bridge.endpoint(), {"velmot-probe"});
         plan.out = StreamSetup::descriptor(full);
         if (c.stderr_reader_gone) plan.err = StreamSetup::descriptor(pipe.write_end);
         const ChildResult run = run_child(plan);
@@ -304,7 +304,7 @@ class TokenLeak : public ::testing::TestWithParam<LeakCase> {};
 TEST_P(TokenLeak, NeverAppearsInAnythingPrinted) {
     const LeakCase& c = GetParam();
     ScriptedBridge bridge({send_bytes(c.reply)});
-    ChildSpec plan = launcher_spec(endpoint_for(c, bridge), {c.argv0, "list"}, kSecret);
+    ChildPlan plan = launcher_plan(endpoint_for(c, bridge), {c.argv0, "list"}, kSecret);
     Pipe pipe;
     pipe.close_read();
     if (c.broken_stdout) plan.out = StreamSetup::descriptor(pipe.write_end);
@@ -348,7 +348,7 @@ TEST(TokenLeak, RefusedTokenIsNotEchoed) {
     line_feed_first += kSecret;
     for (const std::string& token : {std::string(kSecret) + "\r", line_feed_first}) {
         const ChildResult run =
-            run_child(launcher_spec("http://127.0.0.1:1/bridge", {"velmot"}, token));
+            run_child(launcher_plan("http://127.0.0.1:1/bridge", {"velmot"}, token));
         EXPECT_EQ(run.exit_code(), 70);
         EXPECT_EQ(run.err, kTransportFailureLine);
         EXPECT_EQ(run.out, "");

@@ -26,8 +26,8 @@ using namespace std::string_literals;
 // that waits where it must not is killed and fails the test.
 constexpr std::chrono::seconds kGuard{30};
 
-ChildSpec core_invocation(const ScriptedBridge& bridge) {
-    ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
+ChildPlan core_invocation(const ScriptedBridge& bridge) {
+    ChildPlan plan = launcher_plan(bridge.endpoint(), {"velmot"});
     plan.guard = kGuard;
     return plan;
 }

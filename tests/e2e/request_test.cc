@@ -43,7 +43,7 @@ TEST_P(RequestBytes, ReachTheBridgeExactly) {
     // The port is written with a sign and a leading zero; the Host line must
     // carry the number, not the text.
     const ChildResult run =
-        run_child(launcher_spec(bridge.endpoint(c.path, "+0"), c.argv, c.token));
+        run_child(launcher_plan(bridge.endpoint(c.path, "+0"), c.argv, c.token));
     EXPECT_EQ(run.exit_code(), 0);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "");
@@ -99,7 +99,7 @@ TEST(RequestBytes, LargestArgumentsArriveWhole) {
     }
     body += "]}";
     ScriptedBridge bridge({send_bytes(ok_response(terminal_frame(0)))});
-    const ChildResult run = run_child(launcher_spec(bridge.endpoint(), argv));
+    const ChildResult run = run_child(launcher_plan(bridge.endpoint(), argv));
     EXPECT_EQ(run.exit_code(), 0);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(bridge.request(), expected_request("/bridge", bridge.port(), kTestToken, body));

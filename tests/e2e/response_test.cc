@@ -19,7 +19,7 @@ namespace {
 // waits where it must not is caught by the guard, which fails the test.
 void expect_exchange(std::vector<BridgeStep> script, const Expected& expected) {
     ScriptedBridge bridge(std::move(script));
-    ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
+    ChildPlan plan = launcher_plan(bridge.endpoint(), {"velmot"});
     plan.guard = std::chrono::seconds(20);
     const ChildResult run = run_child(plan);
     EXPECT_EQ(run.exit_code(), expected.status);

@@ -31,7 +31,7 @@ class RefusedBeforeConnecting : public ::testing::TestWithParam<RefusedRun> {};
 
 TEST_P(RefusedBeforeConnecting, PrintsTheLineOnceAndConnectsToNothing) {
     ScriptedBridge bridge({send_bytes(ok_response(terminal_frame(0)))});
-    ChildSpec plan;
+    ChildPlan plan;
     plan.argv = GetParam().argv;
     for (std::string entry : GetParam().env) {
         if (const auto at = entry.find("BRIDGE"); at != std::string::npos) {
@@ -102,7 +102,7 @@ TEST(InvocationNames, LinksDecideCoreOrPlugin) {
         SCOPED_TRACE(c.link);
         const std::string path = dir.link(c.link, VELMOT_LAUNCHER_PATH);
         ScriptedBridge bridge({send_bytes(ok_response(terminal_frame(0)))});
-        ChildSpec plan = launcher_spec(bridge.endpoint(), {path + c.argv0_suffix, "arg"});
+        ChildPlan plan = launcher_plan(bridge.endpoint(), {path + c.argv0_suffix, "arg"});
         plan.executable = path;
         const ChildResult run = run_child(plan);
         EXPECT_EQ(run.exit_code(), 0);
@@ -119,7 +119,7 @@ TEST(InvocationNames, OwnNameIsRefusedThroughALinkToo) {
     const TempDir dir;
     const std::string path = dir.link("velmot-plugin-cli-client", VELMOT_LAUNCHER_PATH);
     ScriptedBridge bridge({send_bytes(ok_response(terminal_frame(0)))});
-    ChildSpec plan = launcher_spec(bridge.endpoint(), {path});
+    ChildPlan plan = launcher_plan(bridge.endpoint(), {path});
     plan.executable = path;
     const ChildResult run = run_child(plan);
     EXPECT_EQ(run.exit_code(), 70);
@@ -128,7 +128,7 @@ TEST(InvocationNames, OwnNameIsRefusedThroughALinkToo) {
 }
 
 TEST(StandardStreams, ClosedStandardErrorStillEndsWith70) {
-    ChildSpec plan = launcher_spec("http://127.0.0.1:1/", {"velmot"});
+    ChildPlan plan = launcher_plan("http://127.0.0.1:1/", {"velmot"});
     plan.err = StreamSetup::closed();
     const ChildResult run = run_child(plan);
     EXPECT_EQ(run.exit_code(), 70);
@@ -138,7 +138,7 @@ TEST(StandardStreams, ClosedStandardErrorStillEndsWith70) {
 TEST(StandardStreams, ClosedStandardOutputDiscardsOutputAndKeepsTheStatus) {
     ScriptedBridge bridge({send_bytes(
         ok_response(stdout_frame("lost\n") + stdout_frame("tail") + terminal_frame(3)))});
-    ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
+    ChildPlan plan = launcher_plan(bridge.endpoint(), {"velmot"});
     plan.out = StreamSetup::closed();
     const ChildResult run = run_child(plan);
     EXPECT_EQ(run.exit_code(), 3);
@@ -151,7 +151,7 @@ TEST(StandardStreams, UnwritableStandardErrorEndsWith101) {
     int broken[2];
     ASSERT_EQ(::pipe(broken), 0);
     ::close(broken[0]);
-    ChildSpec plan = launcher_spec("http://127.0.0.1:1/", {"velmot"}, "");
+    ChildPlan plan = launcher_plan("http://127.0.0.1:1/", {"velmot"}, "");
     plan.err = StreamSetup::descriptor(broken[1]);
     const ChildResult run = run_child(plan);
     ::close(broken[1]);

@@ -37,7 +37,7 @@ TEST(Streaming, FirstChunkArrivesBeforeTheBridgeSendsMore) {
     const SplitReply reply =
         split_reply(stdout_frame("first\n"), stdout_frame("second\n") + terminal_frame(4));
     ScriptedBridge bridge({send_bytes(reply.first), await_go_ahead(), send_bytes(reply.rest)});
-    ChildProcess launcher(launcher_spec(bridge.endpoint(), {"velmot"}));
+    ChildProcess launcher(launcher_plan(bridge.endpoint(), {"velmot"}));
     EXPECT_EQ(launcher.read_out_until(6), "first\n");
     bridge.go_ahead();
     const ChildResult run = launcher.finish();
@@ -54,7 +54,7 @@ TEST(Streaming, StopAndContinueLeaveTheReplyIntact) {
         split_reply(stdout_frame("before\n"),
                     stderr_frame("during\n") + stdout_frame("after\n") + terminal_frame(9));
     ScriptedBridge bridge({send_bytes(reply.first), await_go_ahead(), send_bytes(reply.rest)});
-    ChildProcess launcher(launcher_spec(bridge.endpoint(), {"velmot-notes", "tail"}));
+    ChildProcess launcher(launcher_plan(bridge.endpoint(), {"velmot-notes", "tail"}));
     EXPECT_EQ(launcher.read_out_until(7), "before\n");
     ASSERT_TRUE(launcher.wait_blocked_in(SYS_recvfrom));
     ASSERT_EQ(::kill(launcher.pid(), SIGSTOP), 0);
@@ -73,7 +73,7 @@ TEST(Streaming, StdoutReaderGoneIsATransportFailure) {
     ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
     ::close(fds[0]);
     ScriptedBridge bridge({send_bytes(ok_response(stdout_frame("lost\n") + terminal_frame(0)))});
-    ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
+    ChildPlan plan = launcher_plan(bridge.endpoint(), {"velmot"});
     plan.out = StreamSetup::descriptor(fds[1]);
     const ChildResult run = run_child(plan);
     ::close(fds[1]);
@@ -85,7 +85,7 @@ TEST(Streaming, StdoutReaderGoneIsATransportFailure) {
 TEST(Streaming, ClosedStdoutSwallowsOutput) {
     ScriptedBridge bridge({send_bytes(
         ok_response(stdout_frame("gone\n") + stderr_frame("seen\n") + terminal_frame(5)))});
-    ChildSpec plan = launcher_spec(bridge.endpoint(), {"velmot"});
+    ChildPlan plan = launcher_plan(bridge.endpoint(), {"velmot"});
     plan.out = StreamSetup::closed();
     const ChildResult run = run_child(plan);
     EXPECT_EQ(run.exit_code(), 5);
@@ -105,7 +105,7 @@ TEST(Streaming, LargeOutputArrivesWhole) {
     }
     body += terminal_frame(0);
     ScriptedBridge bridge({send_bytes(ok_response(body))});
-    const ChildResult run = run_child(launcher_spec(bridge.endpoint(), {"velmot"}));
+    const ChildResult run = run_child(launcher_plan(bridge.endpoint(), {"velmot"}));
     EXPECT_EQ(run.exit_code(), 0);
     EXPECT_EQ(run.out.size(), expected.size());
     EXPECT_TRUE(run.out == expected);

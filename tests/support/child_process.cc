@@ -93,10 +93,10 @@ int ChildResult::exit_code() const {
     return exited() ? WEXITSTATUS(wait_status) : -1;
 }
 
-ChildProcess::ChildProcess(const ChildSpec& requested)
+ChildProcess::ChildProcess(const ChildPlan& requested)
     : deadline_(std::chrono::steady_clock::now() + requested.guard) {
     // Under VELMOT_TEST_WRAPPER the launcher runs inside a checking tool.
-    const ChildSpec plan = with_test_wrapper(requested);
+    const ChildPlan plan = with_test_wrapper(requested);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     int out_child = -1;
@@ -236,7 +236,7 @@ void ChildProcess::await_exit() {
     }
 }
 
-ChildResult run_child(const ChildSpec& plan) {
+ChildResult run_child(const ChildPlan& plan) {
     return ChildProcess(plan).finish();
 }
 

@@ -27,7 +27,7 @@ struct StreamSetup {
     static StreamSetup descriptor(int fd) { return {Kind::Descriptor, fd}; }
 };
 
-struct ChildSpec {
+struct ChildPlan {
     std::string executable = VELMOT_LAUNCHER_PATH;
     std::vector<std::string> argv;  // argv[0] included
     std::vector<std::string> env;   // "NAME=value" entries, the whole environment
@@ -47,7 +47,7 @@ struct ChildResult {
 
 class ChildProcess {
   public:
-    explicit ChildProcess(const ChildSpec& plan);
+    explicit ChildProcess(const ChildPlan& plan);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -87,6 +87,6 @@ class ChildProcess {
     std::chrono::steady_clock::time_point deadline_;
 };
 
-ChildResult run_child(const ChildSpec& plan);
+ChildResult run_child(const ChildPlan& plan);
 
 }  // namespace velmot::testing

@@ -69,7 +69,7 @@ std::string exported_value(std::string_view lines, std::string_view name) {
 
 ServedBridge::ServedBridge(const std::string& bridge_path, const std::string& commands_dir,
                            const std::string& log_path) {
-    ChildSpec plan;
+    ChildPlan plan;
     plan.executable = bridge_path;
     plan.argv = {"velmot_devbridge", "--commands", commands_dir, "--log", log_path, "--serve"};
     plan.env = {path_variable()};

@@ -34,9 +34,9 @@ inline Expected transport_failure(std::string out = "", std::string err = "") {
 }
 
 // `argv` holds argv[0] (the invocation name, any path) and the arguments.
-inline ChildSpec launcher_spec(std::string_view endpoint, std::vector<std::string> argv,
+inline ChildPlan launcher_plan(std::string_view endpoint, std::vector<std::string> argv,
                                std::string_view token = kTestToken) {
-    ChildSpec plan;
+    ChildPlan plan;
     plan.argv = std::move(argv);
     plan.env = {"VELMOT_INTERNAL_PLUGIN_CLI_ENDPOINT=" + std::string(endpoint),
                 "VELMOT_INTERNAL_PLUGIN_CLI_TOKEN=" + std::string(token)};

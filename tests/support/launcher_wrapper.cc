@@ -48,7 +48,7 @@ std::optional<std::string> link_named(const std::string& name, const std::string
 
 }  // namespace
 
-ChildSpec with_test_wrapper(const ChildSpec& plan) {
+ChildPlan with_test_wrapper(const ChildPlan& plan) {
     const char* wrapper = std::getenv(kTestWrapperVariable);
     if (wrapper == nullptr || plan.executable != VELMOT_LAUNCHER_PATH || plan.argv.empty()) {
         return plan;
@@ -61,7 +61,7 @@ ChildSpec with_test_wrapper(const ChildSpec& plan) {
         link_named(*name, substitute != nullptr ? substitute : plan.executable);
     if (!link) return plan;
 
-    ChildSpec wrapped = plan;
+    ChildPlan wrapped = plan;
     wrapped.executable = prefix[0];
     wrapped.argv = prefix;
     wrapped.argv.push_back(*link);

@@ -19,6 +19,6 @@ inline constexpr char kTestWrapperVariable[] = "VELMOT_TEST_WRAPPER";
 inline constexpr char kWrappedLauncherVariable[] = "VELMOT_TEST_WRAPPED_LAUNCHER";
 
 // `plan` itself when no wrapper is set or it does not apply.
-ChildSpec with_test_wrapper(const ChildSpec& plan);
+ChildPlan with_test_wrapper(const ChildPlan& plan);
 
 }  // namespace velmot::testing

@@ -7,7 +7,7 @@
 namespace velmot::testing {
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -18,7 +18,7 @@ public:
     // the link's path.
     std::string link(const std::string& name, const std::string& target) const;
 
-private:
+  private:
     std::string path_;
 };
 

@@ -1,12 +1,13 @@
 // Base64 encoding with the standard alphabet and "=" padding: the canonical
-// text that the launcher's decoder accepts.
+// text that the launcher's decoder accepts. The development bridge writes
+// its output chunks with it; the launcher itself only decodes.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 
-namespace velmot::devbridge {
+namespace velmot {
 
 // The length of the encoding of `byte_count` bytes.
 constexpr std::size_t base64_length(std::size_t byte_count) {
@@ -16,4 +17,7 @@ constexpr std::size_t base64_length(std::size_t byte_count) {
 // Appends the encoding of `bytes` (any bytes) to `out`.
 void append_base64(std::string& out, std::string_view bytes);
 
-}  // namespace velmot::devbridge
+// The encoding of `bytes` as a new text.
+std::string base64_encode(std::string_view bytes);
+
+}  // namespace velmot

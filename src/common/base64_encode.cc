@@ -1,9 +1,8 @@
-#include "devbridge/base64_encode.h"
+#include "common/base64_encode.h"
 
 #include <cstdint>
 
-namespace velmot::devbridge {
-
+namespace velmot {
 namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -37,4 +36,10 @@ void append_base64(std::string& out, std::string_view bytes) {
     *to = '=';
 }
 
-}  // namespace velmot::devbridge
+std::string base64_encode(std::string_view bytes) {
+    std::string text;
+    append_base64(text, bytes);
+    return text;
+}
+
+}  // namespace velmot
