@@ -50,13 +50,18 @@ std::optional<std::string> link_named(const std::string& name, const std::string
 
 ChildPlan with_test_wrapper(const ChildPlan& plan) {
     const char* wrapper = std::getenv(kTestWrapperVariable);
-    if (wrapper == nullptr || plan.executable != VELMOT_LAUNCHER_PATH || plan.argv.empty()) {
+    // The tool reports on standard error and cannot start without it.
+    if (wrapper == nullptr || plan.executable != VELMOT_LAUNCHER_PATH || plan.argv.empty() ||
+        plan.err.kind == StreamSetup::Kind::Closed) {
         return plan;
     }
     const std::vector<std::string> prefix = words(wrapper);
     const std::optional<std::string> name = file_name(plan.argv[0]);
     if (prefix.empty() || !name) return plan;
     const char* substitute = std::getenv(kWrappedLauncherVariable);
+#ifdef VELMOT_WRAPPED_LAUNCHER_PATH
+    if (substitute == nullptr) substitute = VELMOT_WRAPPED_LAUNCHER_PATH;
+#endif
     const std::optional<std::string> link =
         link_named(*name, substitute != nullptr ? substitute : plan.executable);
     if (!link) return plan;

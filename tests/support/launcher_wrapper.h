@@ -5,10 +5,12 @@
 //
 // The launcher takes its identity from argv[0], which a wrapping tool cannot
 // choose, so <link> is a symbolic link to the launcher (or to the build of it
-// that VELMOT_TEST_WRAPPED_LAUNCHER names, if set) whose file name is
+// that VELMOT_TEST_WRAPPED_LAUNCHER names, if set, else to the build of it
+// made for memcheck, where there is one) whose file name is
 // that of the intended argv[0], in a directory private to the test process
-// and removed when it exits. A child that is not the launcher, or whose
-// argv[0] has no file name to give a link, is started unwrapped.
+// and removed when it exits. A child that is not the launcher, whose argv[0]
+// has no file name to give a link, or whose standard error is closed, is
+// started unwrapped.
 #pragma once
 
 #include "support/child_process.h"
