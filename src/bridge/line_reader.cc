@@ -86,10 +86,12 @@ bool LineReader::check_buffered(std::size_t size) {
 }
 
 bool LineReader::read_line(std::string& line, std::uint64_t limit) {
+    std::size_t searched = 0;
     if (begin_ < end_) {
         const char* start = buffer_ + begin_;
         const auto available =
             static_cast<std::size_t>(std::min<std::uint64_t>(end_ - begin_, limit));
+        searched = available;
         if (const auto* feed = static_cast<const char*>(std::memchr(start, '\n', available))) {
             const auto size = static_cast<std::size_t>(feed - start) + 1;
             if (begin_ + size > valid_end_ && !check_buffered(size)) return false;
@@ -98,10 +100,10 @@ bool LineReader::read_line(std::string& line, std::uint64_t limit) {
             return true;
         }
     }
-    return read_spanning_line(line, limit);
+    return read_spanning_line(line, limit, searched);
 }
 
-bool LineReader::read_spanning_line(std::string& line, std::uint64_t limit) {
+bool LineReader::read_spanning_line(std::string& line, std::uint64_t limit, std::size_t searched) {
     Utf8Progress utf8;
     while (line.size() < limit) {
         if (begin_ == end_) {
@@ -113,7 +115,10 @@ bool LineReader::read_spanning_line(std::string& line, std::uint64_t limit) {
         const char* start = buffer_ + begin_;
         const auto available =
             static_cast<std::size_t>(std::min<std::uint64_t>(end_ - begin_, wanted));
-        const auto* feed = static_cast<const char*>(std::memchr(start, '\n', available));
+        const auto* feed = available > searched ? static_cast<const char*>(std::memchr(
+                                                      start + searched, '\n', available - searched))
+                                                : nullptr;
+        searched = 0;
         if (feed != nullptr) {
             line.append(start, static_cast<std::size_t>(feed - start) + 1);
             begin_ += static_cast<std::size_t>(feed - start) + 1;

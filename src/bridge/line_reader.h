@@ -41,7 +41,10 @@ class LineReader {
 
   private:
     [[nodiscard]] bool refill();
-    [[nodiscard]] bool read_spanning_line(std::string& line, std::uint64_t limit);
+    // `searched` bytes at the front of the buffer are known to hold no line
+    // feed.
+    [[nodiscard]] bool read_spanning_line(std::string& line, std::uint64_t limit,
+                                          std::size_t searched);
     [[nodiscard]] bool check_buffered(std::size_t size);
 
     int fd_;
