@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The process benchmark: the launcher against the bare static client, both
-# served by the canned bridge on 127.0.0.1, every scenario with output to the
-# null device and then to drained pipes. Builds a Release tree in
+# The process benchmark: the launcher against the bare and the floor static
+# clients, all served by the canned bridge on 127.0.0.1, every scenario with
+# output to the null device and then to drained pipes. Builds a Release tree in
 # build-bench/ first. Prints one table; see docs/benchmarks.md.
 #
 #   scripts/bench.sh [dynamic|static-runtime|static]
@@ -51,7 +51,7 @@ for entry in small:200 lines:40 big:20 mixed:100; do
     for sink in null pipe; do
         "$bin/run_driver" --scenario "$scenario" --response "$data/$scenario.http" \
             --port "$port" --launcher "$launcher" --bare "$bin/bare_client" \
-            --runs "$runs" --sink "$sink"
+            --floor "$bin/floor_client" --runs "$runs" --sink "$sink"
     done
     kill "$bridge_pid"
     wait "$bridge_pid" 2>/dev/null || true
@@ -59,14 +59,15 @@ for entry in small:200 lines:40 big:20 mixed:100; do
 done
 
 # Instruction counts, which the noise of a shared machine does not move:
-# one run of each client under callgrind, user space only.
+# one run of each client under callgrind, user space only. For `lines`, what
+# the launcher spends per frame beyond the floor client.
 if command -v valgrind >/dev/null; then
     echo
     echo "instructions (callgrind, one run, user space):"
     # The launcher takes its invocation name from the file it was started as.
     ln -s "$(realpath "$launcher")" "$data/velmot-notes"
-    printf '%-8s %14s %14s %7s\n' scenario launcher bare ratio
-    for scenario in small lines; do
+    printf '%-8s %12s %12s %12s %8s %8s\n' scenario launcher bare floor x_bare x_floor
+    for scenario in small lines big; do
         exec {port_fd}< <(exec "$bin/canned_bridge" "$data/$scenario.http")
         bridge_pid=$!
         read -r -u "$port_fd" port
@@ -80,10 +81,16 @@ if command -v valgrind >/dev/null; then
         }
         l=$(count "$data/velmot-notes" list --all)
         b=$(count "$bin/bare_client")
-        printf '%-8s %14s %14s %7s\n' "$scenario" "$l" "$b" \
-            "$(awk -v l="$l" -v b="$b" 'BEGIN { printf "%.2f", l / b }')"
+        f=$(count "$bin/floor_client")
+        printf '%-8s %12s %12s %12s %8s %8s\n' "$scenario" "$l" "$b" "$f" \
+            "$(awk -v l="$l" -v b="$b" 'BEGIN { printf "%.2f", l / b }')" \
+            "$(awk -v l="$l" -v f="$f" 'BEGIN { printf "%.2f", l / f }')"
+        if [ "$scenario" = lines ]; then
+            lines_beyond_floor=$(awk -v l="$l" -v f="$f" 'BEGIN { printf "%.0f", (l - f) / 20000 }')
+        fi
         kill "$bridge_pid"
         wait "$bridge_pid" 2>/dev/null || true
         bridge_pid=
     done
+    echo "lines: launcher instructions per frame beyond the floor: $lines_beyond_floor"
 fi

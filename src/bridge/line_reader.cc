@@ -58,6 +58,8 @@ bool LineReader::refill() {
         if (received > 0) {
             begin_ = 0;
             end_ = static_cast<std::size_t>(received);
+            block_checked_ = false;
+            valid_end_ = 0;
             return true;
         }
         if (received == 0) {
@@ -68,7 +70,40 @@ bool LineReader::refill() {
     }
 }
 
+bool LineReader::check_buffered(std::size_t size) {
+    // The first whole line of a receive checks everything from its start to
+    // the last complete sequence: lines start after a line feed, so every
+    // line within a valid stretch is valid too. Bytes beyond the caller's
+    // limit may be checked but are never taken; should they fail, each line
+    // is checked on its own.
+    if (!block_checked_) {
+        block_checked_ = true;
+        const std::string_view rest(buffer_ + begin_, end_ - begin_);
+        const std::size_t settled = settled_end(rest);
+        valid_end_ = is_valid_utf8(rest.substr(0, settled)) ? begin_ + settled : 0;
+    }
+    return begin_ + size <= valid_end_ || is_valid_utf8({buffer_ + begin_, size});
+}
+
 bool LineReader::read_line(std::string& line, std::uint64_t limit) {
+    std::size_t searched = 0;
+    if (begin_ < end_) {
+        const char* start = buffer_ + begin_;
+        const auto available =
+            static_cast<std::size_t>(std::min<std::uint64_t>(end_ - begin_, limit));
+        searched = available;
+        if (const auto* feed = static_cast<const char*>(std::memchr(start, '\n', available))) {
+            const auto size = static_cast<std::size_t>(feed - start) + 1;
+            if (begin_ + size > valid_end_ && !check_buffered(size)) return false;
+            line.assign(start, size);
+            begin_ += size;
+            return true;
+        }
+    }
+    return read_spanning_line(line, limit, searched);
+}
+
+bool LineReader::read_spanning_line(std::string& line, std::uint64_t limit, std::size_t searched) {
     Utf8Progress utf8;
     while (line.size() < limit) {
         if (begin_ == end_) {
@@ -80,7 +115,10 @@ bool LineReader::read_line(std::string& line, std::uint64_t limit) {
         const char* start = buffer_ + begin_;
         const auto available =
             static_cast<std::size_t>(std::min<std::uint64_t>(end_ - begin_, wanted));
-        const auto* feed = static_cast<const char*>(std::memchr(start, '\n', available));
+        const auto* feed = available > searched ? static_cast<const char*>(std::memchr(
+                                                      start + searched, '\n', available - searched))
+                                                : nullptr;
+        searched = 0;
         if (feed != nullptr) {
             line.append(start, static_cast<std::size_t>(feed - start) + 1);
             begin_ += static_cast<std::size_t>(feed - start) + 1;
@@ -96,6 +134,10 @@ bool LineReader::read_line(std::string& line, std::uint64_t limit) {
         begin_ += available;
         if (!utf8.check_settled(line)) return false;
     }
+    // Cut short by the limit or the end of the stream, the line may have
+    // stopped inside a sequence: what follows is no longer known to start
+    // one.
+    if (line.empty() || line.back() != '\n') valid_end_ = 0;
     return utf8.check_all(line);
 }
 

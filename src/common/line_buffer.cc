@@ -9,6 +9,13 @@
 namespace velmot {
 
 bool LineBuffer::write(std::string_view chunk) {
+    // The common case, a chunk of whole lines with nothing held before it,
+    // goes out as it is.
+    if (held_ == 0 && !chunk.empty() && chunk.back() == '\n') return write_all(fd_, chunk);
+    return write_around_held(chunk);
+}
+
+bool LineBuffer::write_around_held(std::string_view chunk) {
     std::string_view remainder = chunk;
     if (const void* lf = ::memrchr(chunk.data(), '\n', chunk.size())) {
         const auto through_lf =

@@ -30,9 +30,9 @@ class LineBuffer {
     // Writes out what is held and forgets it, written or not.
     [[nodiscard]] bool flush();
 
-    std::size_t held() const noexcept { return held_; }
-
   private:
+    // Kept out of line so that the common case stays a few instructions.
+    [[nodiscard, gnu::noinline]] bool write_around_held(std::string_view chunk);
     [[nodiscard]] bool write_held_then(std::string_view bytes);
     void hold(std::string_view bytes);
 

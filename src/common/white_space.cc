@@ -54,6 +54,12 @@ std::size_t trailing_white_space(std::string_view text) {
 }  // namespace
 
 std::string_view trim_trailing_white_space(std::string_view text) {
+    // ASCII bytes first, without the general test: a body line nearly
+    // always ends in its line feed after a closing bracket.
+    while (!text.empty() && byte_at(text, text.size() - 1) < 0x80) {
+        if (!is_ascii_white_space(byte_at(text, text.size() - 1))) return text;
+        text.remove_suffix(1);
+    }
     while (const std::size_t n = trailing_white_space(text))
         text.remove_suffix(n);
     return text;

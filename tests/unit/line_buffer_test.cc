@@ -120,7 +120,8 @@ TEST(LineBufferTest, WritesThroughTheLastLineFeedAndHoldsTheRest) {
             ASSERT_TRUE(buffer.write(step.chunk));
             EXPECT_EQ(drain(pipe.read_end.get()), step.written);
         }
-        EXPECT_EQ(buffer.held(), s.held_at_end);
+        ASSERT_TRUE(buffer.flush());
+        EXPECT_EQ(drain(pipe.read_end.get()).size(), s.held_at_end);
     }
 }
 
@@ -132,7 +133,6 @@ TEST(LineBufferTest, FlushWritesHeldBytesOnce) {
     ASSERT_TRUE(buffer.write("tail"));
     ASSERT_TRUE(buffer.flush());
     EXPECT_EQ(drain(pipe.read_end.get()), "tail");
-    EXPECT_EQ(buffer.held(), 0u);
     ASSERT_TRUE(buffer.flush());
     EXPECT_EQ(drain(pipe.read_end.get()), "");
 }
@@ -156,7 +156,7 @@ TEST(LineBufferTest, BrokenPipeFailsOnlyWhenBytesAreActuallyWritten) {
     EXPECT_EQ(errno, EPIPE);
     EXPECT_TRUE(buffer.write("again"));
     EXPECT_FALSE(buffer.flush());
-    EXPECT_EQ(buffer.held(), 0u);
+    EXPECT_TRUE(buffer.flush());  // the failed flush forgot what was held
 }
 
 TEST(DescriptorIoTest, GatheredWriteKeepsOrderAcrossMoreThanIovMaxPieces) {
