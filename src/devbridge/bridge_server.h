@@ -1,18 +1,20 @@
-// The bridge's HTTP side: it listens on 127.0.0.1, refuses requests without
-// the access token (401) and bodies that are not an invocation request
-// (400), answers each invocation with a 200 response whose body is the
-// command's frames, and logs one line per request. Requests are handled
-// concurrently, a bounded number at once.
+// The bridge's HTTP side: it listens on 127.0.0.1, reads requests on one
+// thread (request_intake.h), refuses what is no invocation for it, and
+// answers each invocation on a worker with a 200 response whose body is
+// the command's frames. A bounded number of commands run at once; one log
+// line per request.
 //
 // The server borrows everything in its configuration for its whole life.
 #pragma once
+
+#include <signal.h>
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 
-#include "devbridge/command_runner.h"
+#include "devbridge/process_registry.h"
 #include "devbridge/request_log.h"
 
 namespace velmot::devbridge {
@@ -21,7 +23,11 @@ struct BridgeConfig {
     std::string commands_dir;
     std::string token;
     const RequestLog& log;
-    CommandContext commands;
+    ProcessRegistry& registry;
+    // The signal mask commands start with.
+    const sigset_t& child_mask;
+    // Send each reply's frames as the command produces them.
+    bool stream = false;
 };
 
 class BridgeServer {
@@ -31,14 +37,14 @@ class BridgeServer {
     BridgeServer(const BridgeServer&) = delete;
     BridgeServer& operator=(const BridgeServer&) = delete;
 
-    // Binds a fresh port on 127.0.0.1 and starts listening; the port, or
-    // nullopt when no port could be had.
+    // Listens on a fresh port of 127.0.0.1; the port, or nullopt when no
+    // port could be had.
     std::optional<std::uint16_t> bind();
-    // Serves on a thread of its own until `stop`; returns once it accepts.
+    // Serves on threads of its own until `stop`.
     void start();
-    // Stops accepting, lets the requests already accepted finish, and joins
-    // the serving thread. Commands still running are ended by the registry,
-    // not here.
+    // Stops reading requests, ends the running commands (SIGTERM, then
+    // SIGKILL after a grace), answers their launchers and those still
+    // waiting for a worker (the bridge is stopping), and joins every thread.
     void stop();
 
     // "http://127.0.0.1:PORT/plugin-cli" for the bound port.

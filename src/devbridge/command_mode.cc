@@ -14,13 +14,6 @@ namespace velmot::devbridge {
 
 namespace {
 
-std::vector<std::string> command_environment(const BridgeAddress& address) {
-    auto env = environment_without({kEndpointVariable, kTokenVariable});
-    env.push_back(std::string(kEndpointVariable) + "=" + address.endpoint);
-    env.push_back(std::string(kTokenVariable) + "=" + address.token);
-    return env;
-}
-
 int shell_status(int wait_status) {
     if (WIFSIGNALED(wait_status)) return kSignalStatusBase + WTERMSIG(wait_status);
     return WEXITSTATUS(wait_status);
@@ -56,7 +49,8 @@ int run_under_bridge(const std::vector<std::string>& command, const BridgeAddres
     SpawnPlan plan;
     plan.reset_signals(child_mask);
     int error = 0;
-    const pid_t child = plan.spawn(command, command_environment(address), true, error);
+    const pid_t child =
+        plan.spawn(command, bridge_environment(address.endpoint, address.token), true, error);
     if (child < 0) {
         const std::string line =
             "velmot_devbridge: cannot run " + command[0] + ": " + std::strerror(error) + "\n";

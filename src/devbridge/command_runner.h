@@ -1,8 +1,14 @@
 // Running one command for one request: the command's standard output and
 // standard error are captured through two pipes and handed to a sink chunk
 // by chunk, in the order they are read; standard input is /dev/null; the
-// environment is the bridge's own. The sink may refuse a chunk, which ends
-// the command at once (its whole process group is killed).
+// environment is the one the bridge gives every command. The sink may
+// refuse a chunk, which ends the command at once (its whole process group
+// is killed).
+//
+// While the command runs, its client's connection is watched: when the
+// client goes away, the command's process group gets SIGTERM and, after a
+// grace, SIGKILL. Once the command itself has ended, whatever it left
+// behind holding its pipes gets a short grace, then the pipes are closed.
 #pragma once
 
 #include <signal.h>
@@ -33,6 +39,8 @@ struct CommandResult {
         Stopping,
         // Its output or its end could not be read; it was killed.
         Lost,
+        // Its client went away; it was stopped.
+        Abandoned,
     };
     End end = End::Exited;
     // Exited: the exit status, or 128 plus the number of the signal.
@@ -45,11 +53,15 @@ struct CommandContext {
     // The signal mask a command starts with: the one the bridge had before
     // it blocked the signals it waits for.
     const sigset_t& child_mask;
+    // "NAME=value" entries: the bridge's own environment with its two
+    // variables, so that a command can itself call launchers.
+    const std::vector<std::string>& environment;
 };
 
-// Runs `path` with `args` (argv[0] is `path` itself) and waits for it to end
-// and for both of its output streams to close.
+// Runs `path` with `args` (argv[0] is `path` itself) until it has ended and
+// its output streams have closed or had their grace. `client_fd` is the
+// connection to watch, or -1.
 CommandResult run_command(const std::string& path, const std::vector<std::string>& args,
-                          const CommandContext& context, const OutputSink& sink);
+                          const CommandContext& context, int client_fd, const OutputSink& sink);
 
 }  // namespace velmot::devbridge

@@ -12,20 +12,35 @@ namespace velmot::devbridge {
 // The one path the bridge serves; the endpoint it advertises ends in it.
 inline constexpr std::string_view kEndpointPath = "/plugin-cli";
 
-// Requests handled at once, and accepted connections that may wait for a
-// free handler before the bridge stops accepting more.
+// Requests handled at once (each runs a command), and connections the
+// bridge holds in all: being read, waiting for a handler or being handled.
+// Beyond that, clients wait in the kernel's listen queue.
 inline constexpr std::size_t kMaxConcurrentRequests = 16;
-inline constexpr std::size_t kMaxWaitingConnections = 64;
+inline constexpr std::size_t kMaxOpenConnections = 256;
+
+// A request's head (request line and header fields) and the number of its
+// header fields, and the line that announces one chunk of a chunked body.
+inline constexpr std::size_t kMaxHeadBytes = 16 * 1024;
+inline constexpr std::size_t kMaxHeaderFields = 100;
+inline constexpr std::size_t kMaxChunkLineBytes = 1024;
 
 // A request body larger than this is refused before it is parsed. The
 // launcher's largest body, 64 arguments of 4096 characters each written in
 // at most six bytes (a control character's escape), is about 1.5 MiB.
 inline constexpr std::size_t kMaxRequestBodyBytes = 2 * 1024 * 1024;
 
-// Seconds a request may take to arrive, and a single send of the response
-// may block (a launcher whose output is held by a pager reads slowly).
-inline constexpr int kRequestReadTimeoutSeconds = 5;
+// Time a whole request, head and body, may take to arrive from the moment
+// its connection is accepted, and a single send of the response may block
+// (a launcher whose output is held by a pager reads slowly).
+inline constexpr int kRequestArrivalMs = 5'000;
 inline constexpr int kResponseSendTimeoutSeconds = 300;
+
+// When a command's client has gone, the command's process group gets
+// SIGTERM and this long before SIGKILL.
+inline constexpr int kAbandonGraceMs = 1'000;
+// Once a command itself has ended, what it left running may hold its
+// output pipes open; they are read this much longer, then closed.
+inline constexpr int kPipeGraceMs = 500;
 
 // Room kept free at the end of the body for the frame that closes it: a
 // failure frame's code and message are cut to these lengths, so that even
@@ -37,6 +52,10 @@ inline constexpr std::size_t kClosingFrameReserve = 2'048;
 // On shutdown, running commands get SIGTERM and this long to end before
 // they are killed.
 inline constexpr int kShutdownGraceMs = 3'000;
+
+// Buffers from this size on get memory of their own from the system, which
+// goes back to it when they are freed.
+inline constexpr int kLargeBufferBytes = 256 * 1024;
 
 // Random bytes in an access token; the token is their hexadecimal text.
 inline constexpr std::size_t kTokenBytes = 32;

@@ -1,6 +1,14 @@
 #include "devbridge/export_lines.h"
 
+#include <utility>
+
 namespace velmot::devbridge {
+
+namespace {
+
+constexpr std::string_view kNames[] = {kEndpointVariable, kTokenVariable, kPidVariable};
+
+}  // namespace
 
 std::string shell_quote(std::string_view text) {
     std::string quoted = "'";
@@ -15,13 +23,25 @@ std::string shell_quote(std::string_view text) {
     return quoted;
 }
 
-std::string export_lines(std::string_view endpoint, std::string_view token) {
+std::string export_lines(ShellSyntax shell, std::string_view endpoint, std::string_view token,
+                         std::string_view pid) {
+    const std::string_view values[] = {endpoint, token, pid};
     std::string lines;
-    for (const auto& [name, value] :
-         {std::pair<std::string_view, std::string_view>{kEndpointVariable, endpoint},
-          {kTokenVariable, token}}) {
-        lines.append("export ").append(name).append("=").append(shell_quote(value));
-        lines.push_back('\n');
+    for (std::size_t i = 0; i < std::size(kNames); ++i) {
+        const std::string value = shell_quote(values[i]);
+        if (shell == ShellSyntax::Sh) {
+            lines.append("export ").append(kNames[i]).append("=").append(value).append("\n");
+        } else {
+            lines.append("setenv ").append(kNames[i]).append(" ").append(value).append(";\n");
+        }
+    }
+    return lines;
+}
+
+std::string unset_lines(ShellSyntax shell) {
+    std::string lines;
+    for (const auto name : kNames) {
+        lines.append(shell == ShellSyntax::Sh ? "unset " : "unsetenv ").append(name).append(";\n");
     }
     return lines;
 }

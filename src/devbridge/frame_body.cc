@@ -24,7 +24,7 @@ std::string_view cut(std::string_view text, std::size_t limit) {
 
 bool FrameBody::add_output(OutputChannel channel, std::string_view chunk) {
     const std::size_t line = output_frame_length(chunk.size());
-    if (body_.size() + line + kClosingFrameReserve > limit_) return false;
+    if (size() + line + kClosingFrameReserve > limit_) return false;
     append_output_frame(body_, channel, chunk);
     return true;
 }

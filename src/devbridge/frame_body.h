@@ -30,12 +30,18 @@ class FrameBody {
     void close_with_failure(std::string_view code, std::string_view message,
                             std::uint8_t exit_code);
 
-    std::size_t size() const { return body_.size(); }
-    // Hands over the body; the builder is empty afterwards.
-    std::string take() { return std::move(body_); }
+    // Every byte of the body so far, handed over or not.
+    std::size_t size() const { return taken_ + body_.size(); }
+    // Hands over the bytes not handed over before: the whole body, or (for
+    // a body sent as it grows) the frames added since the last call.
+    std::string take() {
+        taken_ += body_.size();
+        return std::move(body_);
+    }
 
   private:
     std::string body_;
+    std::size_t taken_ = 0;
     std::size_t limit_;
 };
 

@@ -21,7 +21,7 @@ bool is_regular_file(const std::string& path) {
 InvocationAnswer fail(FrameBody& body, std::string_view code, std::string_view message,
                       std::uint8_t exit_code) {
     body.close_with_failure(code, message, exit_code);
-    return {body.take(), exit_code};
+    return {exit_code, false};
 }
 
 InvocationAnswer unknown_command(FrameBody& body, const InvocationCall& call) {
@@ -43,7 +43,7 @@ InvocationAnswer close_body(FrameBody& body, const CommandResult& result) {
     switch (result.end) {
         case CommandResult::End::Exited:
             body.close_with_terminal(result.status);
-            return {body.take(), result.status};
+            return {result.status, false};
         case CommandResult::End::Refused:
             return fail(body, "output_too_large",
                         "the command's output does not fit into one response; it was stopped",
@@ -53,6 +53,8 @@ InvocationAnswer close_body(FrameBody& body, const CommandResult& result) {
         case CommandResult::End::Stopping:
             return fail(body, "bridge_stopping", "the bridge is shutting down",
                         kStatusBridgeFailure);
+        case CommandResult::End::Abandoned:
+            return {kStatusBridgeFailure, true};
         case CommandResult::End::Lost:
             break;
     }
@@ -63,8 +65,9 @@ InvocationAnswer close_body(FrameBody& body, const CommandResult& result) {
 }  // namespace
 
 InvocationAnswer answer_invocation(const InvocationCall& call, const std::string& commands_dir,
-                                   const CommandContext& context) {
-    FrameBody body;
+                                   const CommandContext& context, int client_fd,
+                                   FrameReply& reply) {
+    FrameBody& body = reply.body();
     // The core command's file name is reserved: no plug-in can take it.
     if (call.plugin_id == kCoreCommandName) return unknown_command(body, call);
     // Plug-in ids cannot hold "/" and never start with ".", so the path
@@ -72,10 +75,13 @@ InvocationAnswer answer_invocation(const InvocationCall& call, const std::string
     const std::string path =
         commands_dir + "/" + (call.plugin_id ? *call.plugin_id : std::string(kCoreCommandName));
     if (!is_regular_file(path)) return unknown_command(body, call);
-    const auto result =
-        run_command(path, call.argv, context, [&](OutputChannel channel, std::string_view chunk) {
-            return body.add_output(channel, chunk);
-        });
+    const auto result = run_command(path, call.argv, context, client_fd,
+                                    [&](OutputChannel channel, std::string_view chunk) {
+                                        return reply.add_output(channel, chunk);
+                                    });
+    // A chunk that could not be sent stopped the command as one that did not
+    // fit would: the client has gone.
+    if (reply.client_gone()) return {kStatusBridgeFailure, true};
     return close_body(body, result);
 }
 

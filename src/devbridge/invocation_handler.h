@@ -1,12 +1,13 @@
 // Answering one decoded invocation: finding its command in the commands
 // directory (`core` for a core invocation, the plug-in id for a plug-in),
-// running it and building the response body from its output and its end.
+// running it and putting its output and its end into the reply's frames.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "devbridge/command_runner.h"
+#include "devbridge/frame_reply.h"
 #include "devbridge/invocation_request.h"
 
 namespace velmot::devbridge {
@@ -16,13 +17,16 @@ namespace velmot::devbridge {
 inline constexpr char kCoreCommandName[] = "core";
 
 struct InvocationAnswer {
-    // A complete body of frames, within the response size limit.
-    std::string body;
-    // The exit status its closing frame carries.
+    // The exit status the closing frame carries.
     std::uint8_t exit_code = 0;
+    // The client went away while the command ran: the reply has no closing
+    // frame and nobody to take it.
+    bool abandoned = false;
 };
 
+// Fills `reply` up to and including its closing frame; the caller finishes
+// it. `reply`'s connection is watched while the command runs.
 InvocationAnswer answer_invocation(const InvocationCall& call, const std::string& commands_dir,
-                                   const CommandContext& context);
+                                   const CommandContext& context, int client_fd, FrameReply& reply);
 
 }  // namespace velmot::devbridge

@@ -105,6 +105,32 @@ std::optional<InvocationCall> read_call(const json::object& request, std::string
     return call;
 }
 
+// The number of members of the top-level object in `text`, which is known
+// to be valid JSON: the colons outside strings at nesting depth one. The
+// parsed object keeps only one of several members with the same name, so a
+// count above its size means a name was repeated.
+std::size_t top_level_members(std::string_view text) {
+    std::size_t members = 0;
+    int depth = 0;
+    bool in_string = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (in_string) {
+            if (c == '\\') ++i;
+            in_string = c != '"';
+        } else if (c == '"') {
+            in_string = true;
+        } else if (c == '{' || c == '[') {
+            ++depth;
+        } else if (c == '}' || c == ']') {
+            --depth;
+        } else if (c == ':' && depth == 1) {
+            ++members;
+        }
+    }
+    return members;
+}
+
 }  // namespace
 
 std::optional<InvocationCall> parse_invocation_request(std::string_view body, std::string& why) {
@@ -116,6 +142,10 @@ std::optional<InvocationCall> parse_invocation_request(std::string_view body, st
     }
     if (!request.is_object()) {
         why = "the body is not a JSON object";
+        return std::nullopt;
+    }
+    if (top_level_members(body) != request.get_object().size()) {
+        why = "a member is given more than once";
         return std::nullopt;
     }
     return read_call(request.get_object(), why);

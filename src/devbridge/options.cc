@@ -5,16 +5,23 @@
 namespace velmot::devbridge {
 
 const char kUsage[] =
-    "usage: velmot_devbridge [--commands DIR] [--log FILE] --serve\n"
-    "       velmot_devbridge [--commands DIR] [--log FILE] -- COMMAND [ARG...]\n"
+    "usage: velmot_devbridge [--commands DIR] [--log FILE] [--stream] [--sh|--csh] --serve\n"
+    "       velmot_devbridge [--commands DIR] [--log FILE] [--stream] -- COMMAND [ARG...]\n"
+    "       velmot_devbridge [--sh|--csh] --stop\n"
+    "       velmot_devbridge --help | --version\n"
     "\n"
     "Serves the launcher's bridge on 127.0.0.1, running DIR/core for `velmot`\n"
     "and DIR/<id> for `velmot-<id>` (DIR defaults to the current directory).\n"
-    "  --serve    print the two export lines for a shell, then serve until\n"
-    "             interrupted\n"
+    "  --serve    leave the terminal, print lines that set the bridge's variables\n"
+    "             and VELMOT_DEVBRIDGE_PID for eval, and serve until stopped\n"
+    "  --stop     stop the bridge named by VELMOT_DEVBRIDGE_PID and print lines\n"
+    "             that unset the variables\n"
+    "  --sh, --csh  the shell the printed lines are for (default: from SHELL)\n"
     "  -- COMMAND run COMMAND with the bridge's variables in its environment\n"
     "             and exit with its status\n"
-    "  --log FILE append the per-request log lines to FILE, not standard error\n";
+    "  --stream   send each command's output as it is produced\n"
+    "  --log FILE append the per-request log lines to FILE (default: standard\n"
+    "             error with --serve, nowhere with -- COMMAND)\n";
 
 namespace {
 
@@ -40,6 +47,7 @@ bool names(std::string_view arg, std::string_view name) {
 std::optional<Options> parse_options(int argc, const char* const* argv, std::string& error) {
     Options options;
     bool serve = false;
+    bool stop = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--") {
@@ -51,12 +59,16 @@ std::optional<Options> parse_options(int argc, const char* const* argv, std::str
             }
             break;
         }
-        if (arg == "--help" || arg == "-h") {
-            options.mode = Mode::Help;
+        if (arg == "--help" || arg == "-h" || arg == "--version") {
+            options.mode = arg == "--version" ? Mode::Version : Mode::Help;
             return options;
         }
-        if (arg == "--serve") {
-            serve = true;
+        if (arg == "--serve" || arg == "--stop") {
+            (arg == "--serve" ? serve : stop) = true;
+        } else if (arg == "--stream") {
+            options.stream = true;
+        } else if (arg == "--sh" || arg == "--csh") {
+            options.shell = arg == "--sh" ? ShellSyntax::Sh : ShellSyntax::Csh;
         } else if (names(arg, "--commands") || names(arg, "--log")) {
             const bool is_log = names(arg, "--log");
             auto value = option_value(is_log ? "--log" : "--commands", argc, argv, i);
@@ -74,11 +86,11 @@ std::optional<Options> parse_options(int argc, const char* const* argv, std::str
             return std::nullopt;
         }
     }
-    if (serve == !options.command.empty()) {
-        error = "give either --serve or -- COMMAND";
+    if (serve + stop + !options.command.empty() != 1) {
+        error = "give one of --serve, --stop or -- COMMAND";
         return std::nullopt;
     }
-    options.mode = serve ? Mode::Serve : Mode::RunCommand;
+    options.mode = serve ? Mode::Serve : stop ? Mode::Stop : Mode::RunCommand;
     return options;
 }
 

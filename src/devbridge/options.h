@@ -1,8 +1,9 @@
 // The development bridge's command line:
 //
-//   velmot_devbridge [--commands DIR] [--log FILE] --serve
-//   velmot_devbridge [--commands DIR] [--log FILE] -- COMMAND [ARG...]
-//   velmot_devbridge --help
+//   velmot_devbridge [--commands DIR] [--log FILE] [--stream] [--sh|--csh] --serve
+//   velmot_devbridge [--commands DIR] [--log FILE] [--stream] -- COMMAND [ARG...]
+//   velmot_devbridge [--sh|--csh] --stop
+//   velmot_devbridge --help | --version
 //
 // Parsing only reads argv; the returned options copy what they keep.
 #pragma once
@@ -11,22 +12,34 @@
 #include <string>
 #include <vector>
 
+#include "devbridge/export_lines.h"
+
 namespace velmot::devbridge {
 
 enum class Mode {
-    // Serve until SIGINT, SIGTERM or SIGHUP, after printing the export lines.
+    // Detach, print the shell lines, serve until SIGINT, SIGTERM or SIGHUP.
     Serve,
     // Serve while one command runs with the bridge's variables set.
     RunCommand,
+    // End the bridge named by the PID variable; print the lines that unset
+    // the variables.
+    Stop,
     Help,
+    Version,
 };
 
 struct Options {
     Mode mode = Mode::Help;
     // Where the commands live: DIR/core and DIR/<plugin id>.
     std::string commands_dir = ".";
-    // Log lines go here, appended; standard error when absent.
+    // Log lines go here, appended. Absent: standard error when serving,
+    // nowhere when running a command, whose own errors go to standard error.
     std::optional<std::string> log_file;
+    // Send each reply's frames as the command produces them.
+    bool stream = false;
+    // The shell the printed lines are for; absent: csh if SHELL ends in
+    // "csh", else sh.
+    std::optional<ShellSyntax> shell;
     // RunCommand: the command and its arguments, never empty.
     std::vector<std::string> command;
 };

@@ -20,7 +20,8 @@ void append_number(std::string& out, std::int64_t value) {
 }  // namespace
 
 void RequestLog::record(std::string_view invocation, int http_status, std::optional<int> exit_code,
-                        std::size_t body_bytes, std::int64_t milliseconds) const {
+                        std::size_t body_bytes, std::int64_t milliseconds,
+                        std::string_view remark) const {
     std::string line(kPrefix);
     line.append(invocation).append(" status ");
     append_number(line, http_status);
@@ -32,9 +33,18 @@ void RequestLog::record(std::string_view invocation, int http_status, std::optio
     append_number(line, static_cast<std::int64_t>(body_bytes));
     line.append(" bytes ");
     append_number(line, milliseconds);
-    line.append(" ms\n");
+    line.append(" ms");
+    if (!remark.empty()) line.append("; ").append(remark);
+    line.push_back('\n');
     // A log that cannot be written must not stop the bridge from serving.
     (void)write_all(fd_, line);
+}
+
+void RequestLog::abandoned(std::string_view invocation, std::int64_t milliseconds) const {
+    std::string text(invocation);
+    text.append(" abandoned by its client after ");
+    append_number(text, milliseconds);
+    note(text.append(" ms"));
 }
 
 void RequestLog::note(std::string_view text) const {

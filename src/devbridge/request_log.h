@@ -19,9 +19,15 @@ class RequestLog {
     // "velmot_devbridge: notes status 200 exit 0 312 bytes 4 ms": the plug-in
     // id, "core", or "-" for a request that named no invocation; the HTTP
     // status; the exit status when a command's result was sent; the body's
-    // size and the time spent on the request.
+    // size and the time spent on the request; then "; " and `remark`, if
+    // any.
     void record(std::string_view invocation, int http_status, std::optional<int> exit_code,
-                std::size_t body_bytes, std::int64_t milliseconds) const;
+                std::size_t body_bytes, std::int64_t milliseconds,
+                std::string_view remark = {}) const;
+
+    // "velmot_devbridge: notes abandoned by its client after 812 ms": the
+    // client went away before its answer was sent; its command was stopped.
+    void abandoned(std::string_view invocation, std::int64_t milliseconds) const;
 
     // "velmot_devbridge: " followed by `text` as one line.
     void note(std::string_view text) const;

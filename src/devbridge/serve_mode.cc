@@ -10,11 +10,15 @@ namespace velmot::devbridge {
 
 namespace {
 
-// Hands the export lines over and lets go of standard output.
-bool publish(const BridgeAddress& address) {
-    if (!write_all(STDOUT_FILENO, export_lines(address.endpoint, address.token))) return false;
+// Hands the lines over and lets go of standard output, then tells the
+// process that started the bridge that it may end.
+bool publish(const BridgeAddress& address, ShellSyntax shell, const std::string& pid,
+             UniqueFd ready) {
+    const std::string lines = export_lines(shell, address.endpoint, address.token, pid);
+    if (!write_all(STDOUT_FILENO, lines)) return false;
     const UniqueFd null(::open("/dev/null", O_WRONLY | O_CLOEXEC));
-    return null.valid() && ::dup2(null.get(), STDOUT_FILENO) == STDOUT_FILENO;
+    if (!null.valid() || ::dup2(null.get(), STDOUT_FILENO) != STDOUT_FILENO) return false;
+    return write_all(ready.get(), "1");
 }
 
 }  // namespace
@@ -27,15 +31,15 @@ sigset_t awaited_signals() {
     return signals;
 }
 
-int serve_until_signalled(const BridgeAddress& address, const std::string& commands_dir,
-                          const RequestLog& log) {
-    if (!publish(address)) {
+int serve_until_signalled(const BridgeAddress& address, ShellSyntax shell, UniqueFd ready,
+                          const std::string& commands_dir, const RequestLog& log) {
+    const std::string pid = std::to_string(::getpid());
+    if (!publish(address, shell, pid, std::move(ready))) {
         log.note("cannot write the export lines to standard output");
         return 1;
     }
-    const std::string pid = std::to_string(::getpid());
     log.note("serving " + commands_dir + " at " + address.endpoint + " (pid " + pid +
-             "); stop it with Ctrl-C or kill " + pid);
+             "); stop it with velmot_devbridge --stop or kill " + pid);
     sigset_t stop_signals;
     sigemptyset(&stop_signals);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})

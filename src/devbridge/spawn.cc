@@ -2,11 +2,14 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string_view>
 
+#include "common/endpoint.h"
 #include "devbridge/devbridge_limits.h"
 
 extern char** environ;
@@ -19,6 +22,8 @@ namespace {
 // the ones it ignores (SIGPIPE) or waits for, and the ones a shell that
 // started the bridge in the background may have set to be ignored.
 constexpr int kResetSignals[] = {SIGPIPE, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGCHLD};
+
+constexpr char kShell[] = "/bin/sh";
 
 std::vector<char*> pointers(const std::vector<std::string>& texts) {
     std::vector<char*> result;
@@ -68,17 +73,52 @@ void SpawnPlan::reset_signals(const sigset_t& mask) {
 pid_t SpawnPlan::spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                        bool search_path, int& error) {
     posix_spawnattr_setflags(&attr_, flags_);
+    const auto path = search_path ? find_in_path(argv[0], error) : std::optional(argv[0]);
+    if (!path) return -1;
     auto args = pointers(argv);
     auto vars = pointers(env);
     pid_t pid = -1;
-    const int result =
-        search_path ? posix_spawnp(&pid, args[0], &actions_, &attr_, args.data(), vars.data())
-                    : posix_spawn(&pid, args[0], &actions_, &attr_, args.data(), vars.data());
+    int result = posix_spawn(&pid, path->c_str(), &actions_, &attr_, args.data(), vars.data());
+    // A file that is executable but no program the kernel knows, such as a
+    // script without a "#!" line, is run by the shell, as a shell would.
+    if (result == ENOEXEC) {
+        std::vector<std::string> shell_argv{kShell, *path};
+        shell_argv.insert(shell_argv.end(), argv.begin() + 1, argv.end());
+        auto shell_args = pointers(shell_argv);
+        result = posix_spawn(&pid, kShell, &actions_, &attr_, shell_args.data(), vars.data());
+    }
     if (result != 0) {
         error = result;
         return -1;
     }
     return pid;
+}
+
+std::optional<std::string> find_in_path(const std::string& name, int& error) {
+    if (name.find('/') != std::string::npos) return name;
+    const char* path = std::getenv("PATH");
+    std::string_view dirs = path != nullptr ? path : "/bin:/usr/bin";
+    error = ENOENT;
+    for (;;) {
+        const std::size_t colon = dirs.find(':');
+        const std::string_view dir = dirs.substr(0, colon);
+        const std::string candidate =
+            (dir.empty() ? std::string(".") : std::string(dir)) + "/" + name;
+        struct stat info;
+        if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+            error = EACCES;
+        }
+        if (colon == std::string_view::npos) return std::nullopt;
+        dirs.remove_prefix(colon + 1);
+    }
+}
+
+std::vector<std::string> bridge_environment(std::string_view endpoint, std::string_view token) {
+    auto env = environment_without({kEndpointVariable, kTokenVariable});
+    env.push_back(std::string(kEndpointVariable) + "=" + std::string(endpoint));
+    env.push_back(std::string(kTokenVariable) + "=" + std::string(token));
+    return env;
 }
 
 std::vector<std::string> environment_without(const std::vector<std::string>& drop) {

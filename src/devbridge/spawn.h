@@ -7,7 +7,9 @@
 #include <spawn.h>
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velmot::devbridge {
@@ -31,8 +33,9 @@ class SpawnPlan {
     void reset_signals(const sigset_t& mask);
 
     // Starts `argv[0]` (searched in PATH when `search_path` and it has no
-    // slash) with `argv` and `env` ("NAME=value" entries). Returns the
-    // child's pid, or -1 with `error` set to the errno value.
+    // slash) with `argv` and `env` ("NAME=value" entries); a file the
+    // kernel cannot execute is run by /bin/sh. Returns the child's pid, or
+    // -1 with `error` set to the errno value.
     pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                 bool search_path, int& error);
 
@@ -41,6 +44,15 @@ class SpawnPlan {
     posix_spawn_file_actions_t actions_;
     short flags_ = 0;
 };
+
+// The first regular, executable file called `name` in the directories of
+// PATH, or `name` itself when it holds a slash; nullopt with `error` set to
+// ENOENT (none found) or EACCES (found, not executable).
+std::optional<std::string> find_in_path(const std::string& name, int& error);
+
+// The process's own environment with the bridge's two variables set to
+// `endpoint` and `token`: what every command the bridge starts gets.
+std::vector<std::string> bridge_environment(std::string_view endpoint, std::string_view token);
 
 // The process's own environment as "NAME=value" entries, without the
 // entries whose names are listed in `drop`.

@@ -166,16 +166,16 @@ TEST_F(DevBridgeTest, RefusesAMissingOrWrongTokenWith401) {
     const std::string body = R"({"protocol_version":1,"kind":"core_cli_invoke","argv":[]})";
     const std::string wrong = bridge_.token().substr(1) + "0";
     const std::string requests[] = {
-        invocation_post(body, ""),
-        invocation_post(body, wrong),
-        invocation_post(body, bridge_.token() + "0"),
-        invocation_post(body, bridge_.token().substr(1)),
+        invocation_post(bridge_.port(), body, ""),
+        invocation_post(bridge_.port(), body, wrong),
+        invocation_post(bridge_.port(), body, bridge_.token() + "0"),
+        invocation_post(bridge_.port(), body, bridge_.token().substr(1)),
     };
     for (const std::string& request : requests) {
         EXPECT_EQ(http_exchange(bridge_.port(), request).substr(0, 13), "HTTP/1.1 401 ") << request;
     }
     const std::string answer =
-        http_exchange(bridge_.port(), invocation_post(body, bridge_.token()));
+        http_exchange(bridge_.port(), invocation_post(bridge_.port(), body, bridge_.token()));
     EXPECT_EQ(answer.substr(0, 13), "HTTP/1.1 200 ");
 
     ChildPlan plan = launcher_plan("velmot-notes", {"list"});
@@ -207,7 +207,8 @@ TEST_F(DevBridgeTest, RefusesBodiesThatAreNoInvocationRequestWith400) {
     };
     for (const std::string& body : bodies) {
         EXPECT_EQ(
-            http_exchange(bridge_.port(), invocation_post(body, bridge_.token())).substr(0, 13),
+            http_exchange(bridge_.port(), invocation_post(bridge_.port(), body, bridge_.token()))
+                .substr(0, 13),
             "HTTP/1.1 400 ")
             << body;
     }
@@ -236,7 +237,7 @@ TEST_F(DevBridgeTest, LogsOneLinePerRequestWithoutTheTokenAndStopsCleanly) {
     EXPECT_EQ(launch("velmot-notes", {"list"}).status, 0);
     EXPECT_EQ(launch("velmot-nosuch", {}).status, 127);
     EXPECT_EQ(launch("velmot", {"version"}).status, 0);
-    http_exchange(bridge_.port(), invocation_post("{}", "wrong"));
+    http_exchange(bridge_.port(), invocation_post(bridge_.port(), "{}", "wrong"));
     const int stopped = bridge_.stop();
     EXPECT_TRUE(WIFEXITED(stopped) && WEXITSTATUS(stopped) == 0) << stopped;
 

@@ -3,14 +3,17 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <limits>
 
 #include "common/descriptor_io.h"
 #include "common/unique_fd.h"
@@ -68,21 +71,31 @@ std::string exported_value(std::string_view lines, std::string_view name) {
 }
 
 ServedBridge::ServedBridge(const std::string& bridge_path, const std::string& commands_dir,
-                           const std::string& log_path) {
+                           const std::string& log_path, const std::vector<std::string>& options) {
+    // The bridge serves from a process of its own that leaves the one
+    // started here; as the subreaper, this process inherits it and can reap
+    // it and see its status.
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
     ChildPlan plan;
     plan.executable = bridge_path;
-    plan.argv = {"velmot_devbridge", "--commands", commands_dir, "--log", log_path, "--serve"};
+    plan.argv = {"velmot_devbridge", "--commands", commands_dir, "--log", log_path, "--sh"};
+    plan.argv.insert(plan.argv.end(), options.begin(), options.end());
+    plan.argv.push_back("--serve");
     plan.env = {path_variable()};
-    plan.guard = std::chrono::seconds(600);
-    process_ = std::make_unique<ChildProcess>(plan);
+    plan.err = StreamSetup::closed();
     // The bridge lets go of standard output right after the export lines,
-    // and prints them only once it listens.
-    const std::string& lines = process_->read_out_until(std::numeric_limits<std::size_t>::max());
-    endpoint_ = exported_value(lines, "VELMOT_INTERNAL_PLUGIN_CLI_ENDPOINT");
-    token_ = exported_value(lines, "VELMOT_INTERNAL_PLUGIN_CLI_TOKEN");
+    // and prints them only once it listens; the starting process then ends.
+    const ChildResult started = run_child(plan);
+    EXPECT_EQ(started.wait_status, 0);
+    endpoint_ = exported_value(started.out, "VELMOT_INTERNAL_PLUGIN_CLI_ENDPOINT");
+    token_ = exported_value(started.out, "VELMOT_INTERNAL_PLUGIN_CLI_TOKEN");
     port_ = endpoint_port(endpoint_);
-    EXPECT_NE(port_, 0) << "export lines: " << lines;
-    EXPECT_FALSE(token_.empty()) << "export lines: " << lines;
+    for (const char digit : exported_value(started.out, "VELMOT_DEVBRIDGE_PID")) {
+        pid_ = digit >= '0' && digit <= '9' && pid_ < 10'000'000 ? pid_ * 10 + (digit - '0') : -1;
+    }
+    EXPECT_NE(port_, 0) << "export lines: " << started.out;
+    EXPECT_FALSE(token_.empty()) << "export lines: " << started.out;
+    EXPECT_GT(pid_, 0) << "export lines: " << started.out;
 }
 
 ServedBridge::~ServedBridge() {
@@ -95,9 +108,19 @@ std::vector<std::string> ServedBridge::launcher_env() const {
 }
 
 int ServedBridge::stop() {
+    if (stopped_ || pid_ <= 0) return -1;
     stopped_ = true;
-    ::kill(process_->pid(), SIGTERM);
-    return process_->finish().wait_status;
+    const UniqueFd process(static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0)));
+    ::kill(pid_, SIGTERM);
+    struct pollfd ended = {process.get(), POLLIN, 0};
+    if (::poll(&ended, 1, 60'000) != 1) {
+        ADD_FAILURE() << "the bridge did not stop";
+        ::kill(pid_, SIGKILL);
+    }
+    int status = -1;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
 }
 
 std::string http_exchange(std::uint16_t port, std::string_view request) {
@@ -128,8 +151,9 @@ std::string http_exchange(std::uint16_t port, std::string_view request) {
     }
 }
 
-std::string invocation_post(std::string_view body, std::string_view token) {
-    std::string request = "POST /plugin-cli HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+std::string invocation_post(std::uint16_t port, std::string_view body, std::string_view token) {
+    std::string request =
+        "POST /plugin-cli HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n";
     if (!token.empty()) request.append("X-Velmot-Plugin-Cli-Token: ").append(token).append("\r\n");
     request.append("Content-Type: application/json\r\nContent-Length: ")
         .append(std::to_string(body.size()))

@@ -1,9 +1,11 @@
 // The development bridge as a peer for end-to-end tests: a `ServedBridge`
-// starts the built bridge in serving mode, reads the endpoint and token from
-// the export lines it prints, and stops it with SIGTERM when asked or when
-// it goes out of scope. `http_exchange` talks to a bridge directly, for the
-// requests the launcher would never send.
+// starts the built bridge in serving mode, reads the endpoint, the token and
+// the bridge's process id from the lines it prints, and stops it with
+// SIGTERM when asked or when it goes out of scope. `http_exchange` talks to a bridge directly, for
+// the requests the launcher would never send.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <memory>
@@ -17,9 +19,10 @@ namespace velmot::testing {
 
 class ServedBridge {
   public:
-    // Serves the commands in `commands_dir`, appending its log to `log_path`.
+    // Serves the commands in `commands_dir`, appending its log to `log_path`,
+    // with further `options` if any.
     ServedBridge(const std::string& bridge_path, const std::string& commands_dir,
-                 const std::string& log_path);
+                 const std::string& log_path, const std::vector<std::string>& options = {});
     ~ServedBridge();
     ServedBridge(const ServedBridge&) = delete;
     ServedBridge& operator=(const ServedBridge&) = delete;
@@ -27,6 +30,7 @@ class ServedBridge {
     const std::string& endpoint() const { return endpoint_; }
     const std::string& token() const { return token_; }
     std::uint16_t port() const { return port_; }
+    pid_t pid() const { return pid_; }
 
     // The two variables a launcher needs to reach this bridge.
     std::vector<std::string> launcher_env() const;
@@ -35,7 +39,7 @@ class ServedBridge {
     int stop();
 
   private:
-    std::unique_ptr<ChildProcess> process_;
+    pid_t pid_ = 0;
     std::string endpoint_;
     std::string token_;
     std::uint16_t port_ = 0;
@@ -50,8 +54,8 @@ std::string exported_value(std::string_view lines, std::string_view name);
 // peer sends back until it closes the connection.
 std::string http_exchange(std::uint16_t port, std::string_view request);
 
-// A POST of `body` to the bridge's path, with the token header when
-// `token` is not empty.
-std::string invocation_post(std::string_view body, std::string_view token);
+// A POST of `body` to the bridge's path on `port`, with the token header
+// when `token` is not empty.
+std::string invocation_post(std::uint16_t port, std::string_view body, std::string_view token);
 
 }  // namespace velmot::testing

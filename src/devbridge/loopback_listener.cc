@@ -1,0 +1,35 @@
+#include "devbridge/loopback_listener.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+namespace velmot::devbridge {
+
+namespace {
+
+// Connections the kernel completes and keeps while the bridge holds as many
+// as it will.
+constexpr int kListenBacklog = 128;
+
+}  // namespace
+
+std::optional<Listener> listen_on_loopback() {
+    Listener listener;
+    listener.socket.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!listener.socket.valid()) return std::nullopt;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    auto* generic = reinterpret_cast<sockaddr*>(&address);
+    if (::bind(listener.socket.get(), generic, length) != 0 ||
+        ::listen(listener.socket.get(), kListenBacklog) != 0 ||
+        ::getsockname(listener.socket.get(), generic, &length) != 0) {
+        return std::nullopt;
+    }
+    listener.port = ntohs(address.sin_port);
+    return listener;
+}
+
+}  // namespace velmot::devbridge

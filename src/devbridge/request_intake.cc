@@ -1,0 +1,196 @@
+#include "devbridge/request_intake.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <vector>
+
+#include "devbridge/devbridge_limits.h"
+#include "devbridge/http_reply.h"
+#include "devbridge/http_request.h"
+
+namespace velmot::devbridge {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kRefusalLogInterval = std::chrono::seconds(1);
+constexpr std::size_t kReceiveBlockBytes = 16 * 1024;
+
+std::int64_t milliseconds_since(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// A delivered connection is served by a worker with blocking calls: each
+// send may block for the send time limit, no longer. The head and the body
+// go out in separate sends; without TCP_NODELAY the body could wait for the
+// client's delayed acknowledgement.
+bool prepare_for_worker(int socket) {
+    const int flags = ::fcntl(socket, F_GETFL);
+    const timeval limit{kResponseSendTimeoutSeconds, 0};
+    const int on = 1;
+    return flags >= 0 && ::fcntl(socket, F_SETFL, flags & ~O_NONBLOCK) == 0 &&
+           ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) == 0 &&
+           ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
+}
+
+}  // namespace
+
+struct RequestIntake::Incoming {
+    UniqueFd socket;
+    HttpRequestReader reader;
+    Clock::time_point accepted = Clock::now();
+    Clock::time_point deadline = accepted + std::chrono::milliseconds(kRequestArrivalMs);
+    // Answered with a refusal: what else it sends is read and dropped until
+    // it closes or its deadline comes, so that closing does not reset the
+    // connection before the client has read the answer.
+    bool refused = false;
+    bool delivered = false;
+};
+
+RequestIntake::RequestIntake(UniqueFd listener, std::string own_host, const std::string& token,
+                             const RequestLog& log, Deliver deliver)
+    : listener_(std::move(listener)),
+      own_host_(std::move(own_host)),
+      token_(token),
+      log_(log),
+      deliver_(std::move(deliver)) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
+        wake_read_.reset(fds[0]);
+        wake_write_.reset(fds[1]);
+    }
+}
+
+RequestIntake::~RequestIntake() {
+    stop();
+}
+
+void RequestIntake::start() {
+    thread_ = std::thread([this] { loop(); });
+}
+
+void RequestIntake::stop() {
+    stopping_ = true;
+    wake();
+    if (thread_.joinable()) thread_.join();
+}
+
+void RequestIntake::released() {
+    --open_;
+    wake();
+}
+
+void RequestIntake::wake() {
+    const char byte = 0;
+    (void)!::write(wake_write_.get(), &byte, 1);
+}
+
+void RequestIntake::refuse(Incoming& incoming, const Refusal& refusal, bool linger) {
+    const std::string reply = refusal_reply(refusal.status, refusal.why, refusal.extra_fields);
+    // A refusal is small and the connection's send buffer empty: one
+    // non-blocking send takes it whole, or the client is not reading.
+    (void)!::send(incoming.socket.get(), reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    ::shutdown(incoming.socket.get(), SHUT_WR);
+    incoming.refused = true;
+    if (!linger) incoming.socket.reset();
+
+    const auto now = Clock::now();
+    if (now - last_refusal_logged_ < kRefusalLogInterval) {
+        ++unlogged_refusals_;
+        return;
+    }
+    std::string remark;
+    if (unlogged_refusals_ > 0) {
+        remark = std::to_string(unlogged_refusals_) + " more refused since the last line";
+    }
+    log_.record("-", refusal.status, std::nullopt, refusal.why.size() + 1,
+                milliseconds_since(incoming.accepted), remark);
+    last_refusal_logged_ = now;
+    unlogged_refusals_ = 0;
+}
+
+void RequestIntake::read_from(Incoming& incoming) {
+    char block[kReceiveBlockBytes];
+    const ssize_t got = ::recv(incoming.socket.get(), block, sizeof block, 0);
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) return;
+    if (got <= 0) {
+        incoming.socket.reset();
+        return;
+    }
+    if (incoming.refused) return;
+    auto step = incoming.reader.take(std::string_view(block, static_cast<std::size_t>(got)));
+    if (step == HttpRequestReader::Step::HeadReady) {
+        if (const auto refusal = refuse_head(incoming.reader.head(), own_host_, token_)) {
+            return refuse(incoming, *refusal, true);
+        }
+        step = incoming.reader.read_body();
+    }
+    if (step == HttpRequestReader::Step::Refused) {
+        return refuse(incoming, refusal_for_status(incoming.reader.refusal()), true);
+    }
+    if (step != HttpRequestReader::Step::BodyReady) return;
+    if (!prepare_for_worker(incoming.socket.get())) {
+        incoming.socket.reset();
+        return;
+    }
+    incoming.delivered = true;
+    deliver_({std::move(incoming.socket), std::move(incoming.reader.body()), incoming.accepted});
+}
+
+void RequestIntake::loop() {
+    std::vector<std::unique_ptr<Incoming>> incoming;
+    std::vector<pollfd> fds;
+    while (!stopping_) {
+        const bool room = open_ < kMaxOpenConnections;
+        fds.assign({{wake_read_.get(), POLLIN, 0}, {room ? listener_.get() : -1, POLLIN, 0}});
+        int timeout = -1;
+        for (const auto& request : incoming) {
+            fds.push_back({request->socket.get(), POLLIN, 0});
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(request->deadline - Clock::now());
+            const int ms = left.count() < 0 ? 0 : static_cast<int>(left.count());
+            if (timeout < 0 || ms < timeout) timeout = ms;
+        }
+        if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) break;
+        if (fds[0].revents != 0) {
+            char drained[64];
+            while (::read(wake_read_.get(), drained, sizeof drained) > 0) {
+            }
+        }
+        for (std::size_t i = 0; i < incoming.size(); ++i) {
+            if (fds[i + 2].revents != 0) read_from(*incoming[i]);
+        }
+        const auto now = Clock::now();
+        for (auto& request : incoming) {
+            if (!request->socket.valid() || now < request->deadline) continue;
+            if (!request->refused) refuse(*request, refusal_for_status(408), false);
+            request->socket.reset();
+        }
+        std::erase_if(incoming, [this](const auto& request) {
+            if (request->socket.valid()) return false;
+            if (!request->delivered) --open_;
+            return true;
+        });
+        while (room && fds[1].revents != 0 && open_ < kMaxOpenConnections) {
+            const int socket =
+                ::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (socket < 0) break;
+            incoming.push_back(std::make_unique<Incoming>());
+            incoming.back()->socket.reset(socket);
+            ++open_;
+        }
+    }
+    for (const auto& request : incoming)
+        open_ -= request->delivered ? 0 : 1;
+    if (unlogged_refusals_ > 0) {
+        log_.note(std::to_string(unlogged_refusals_) + " more requests refused and not logged");
+    }
+}
+
+}  // namespace velmot::devbridge
