@@ -123,8 +123,8 @@ int ServedBridge::stop() {
     return status;
 }
 
-std::string http_exchange(std::uint16_t port, std::string_view request) {
-    const UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+UniqueFd connect_to(std::uint16_t port) {
+    UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
@@ -132,8 +132,14 @@ std::string http_exchange(std::uint16_t port, std::string_view request) {
     if (!socket.valid() ||
         ::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         ADD_FAILURE() << "cannot connect to port " << port;
-        return {};
+        return UniqueFd();
     }
+    return socket;
+}
+
+std::string http_exchange(std::uint16_t port, std::string_view request) {
+    const UniqueFd socket = connect_to(port);
+    if (!socket.valid()) return {};
     // A bridge that never answers fails the test instead of hanging it.
     const timeval guard{30, 0};
     ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &guard, sizeof guard);

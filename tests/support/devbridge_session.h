@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/unique_fd.h"
 #include "support/child_process.h"
 
 namespace velmot::testing {
@@ -49,6 +50,10 @@ class ServedBridge {
 // The value of `name` in export lines of the form export NAME='value',
 // with the shell's single quoting undone; empty when absent.
 std::string exported_value(std::string_view lines, std::string_view name);
+
+// A connection to 127.0.0.1:`port`; not valid (and the test failed) when
+// none could be made.
+UniqueFd connect_to(std::uint16_t port);
 
 // Sends `request` as it is to 127.0.0.1:`port` and returns every byte the
 // peer sends back until it closes the connection.

@@ -1,0 +1,241 @@
+// The development bridge against clients and commands that misbehave:
+// requests that break its bounds or come from elsewhere, slow clients,
+// another process on its port, launchers that go away, and commands that
+// leave children holding their output.
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/descriptor_io.h"
+#include "common/unique_fd.h"
+#include "support/child_process.h"
+#include "support/devbridge_session.h"
+#include "support/temp_dir.h"
+
+namespace velmot::testing {
+namespace {
+
+constexpr int kGuardMs = 30'000;
+
+// Scripts for the commands directory, each for one way to misbehave.
+constexpr char kHold[] =  // holds its first argument, a FIFO, open until it ends
+    "#!/bin/sh\nexec 3>\"$1\"; printf 'holding\\n' >&3; exec sleep 600\n";
+constexpr char kEscape[] =  // a child in a session of its own keeps the output pipes
+    "#!/bin/sh\nsetsid sh -c 'echo $$ >\"$0\"; exec sleep 600' \"$1\" &\necho started\n";
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string hex(std::size_t value) {
+    char digits[16];
+    return std::string(digits, std::to_chars(digits, digits + sizeof digits, value, 16).ptr);
+}
+
+// Reads `fd` until it ends; false if it is still open when the guard ends.
+bool ends_within_guard(int fd) {
+    char block[256];
+    for (;;) {
+        struct pollfd watch = {fd, POLLIN, 0};
+        if (::poll(&watch, 1, kGuardMs) != 1) return false;
+        if (::read(fd, block, sizeof block) <= 0) return true;
+    }
+}
+
+class DevBridgeHostileTest : public ::testing::Test {
+  protected:
+    TempDir dir_;
+    const std::string commands_ = make_commands();
+    ServedBridge bridge_{VELMOT_DEVBRIDGE_PATH, commands_, dir_.path() + "/log"};
+
+    std::string make_commands() {
+        const std::string commands = dir_.path() + "/commands";
+        ::mkdir(commands.c_str(), 0700);
+        for (const auto& [name, text] : {std::pair{"hold", kHold}, {"escape", kEscape}}) {
+            std::ofstream(commands + "/" + name) << text;
+            ::chmod((commands + "/" + name).c_str(), 0700);
+        }
+        return commands;
+    }
+
+    ChildPlan launcher_plan(const std::string& id, const std::vector<std::string>& args) {
+        const std::string link = dir_.path() + "/velmot-" + id;
+        if (::access(link.c_str(), F_OK) != 0) dir_.link("velmot-" + id, VELMOT_LAUNCHER_PATH);
+        ChildPlan plan;
+        plan.executable = link;
+        plan.argv = {link};
+        plan.argv.insert(plan.argv.end(), args.begin(), args.end());
+        plan.env = bridge_.launcher_env();
+        return plan;
+    }
+
+    std::string post(std::string_view body) {
+        return invocation_post(bridge_.port(), body, bridge_.token());
+    }
+    std::string head(std::string_view fields) {
+        return "POST /plugin-cli HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(bridge_.port()) +
+               "\r\nX-Velmot-Plugin-Cli-Token: " + bridge_.token() + "\r\n" + std::string(fields);
+    }
+
+    // Starts `hold` and returns once it runs, with the FIFO it holds open.
+    UniqueFd start_hold(std::unique_ptr<ChildProcess>& launcher) {
+        const std::string fifo = dir_.path() + "/held";
+        EXPECT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        launcher = std::make_unique<ChildProcess>(launcher_plan("hold", {fifo}));
+        UniqueFd held(::open(fifo.c_str(), O_RDONLY | O_CLOEXEC));
+        char line[8];
+        EXPECT_EQ(::read(held.get(), line, sizeof line), 8);
+        return held;
+    }
+};
+
+TEST_F(DevBridgeHostileTest, RefusesRequestsBeyondItsBoundsOrFromElsewhere) {
+    const std::string core =
+        R"({"protocol_version":1,"kind":"core_cli_invoke","argv":["version"]})";
+    const std::string host = "Host: 127.0.0.1:" + std::to_string(bridge_.port()) + "\r\n";
+    std::string many_fields;
+    for (int i = 0; i < 101; ++i)
+        many_fields += "X-" + std::to_string(i) + ": 1\r\n";
+    std::string chunked_flood = head("Transfer-Encoding: chunked\r\n\r\n");
+    for (int i = 0; i < 33; ++i)
+        chunked_flood += "10000\r\n" + std::string(65536, ' ') + "\r\n";
+    struct Case {
+        const char* what;
+        std::string request;
+        std::string status;
+    };
+    const Case cases[] = {
+        {"101 fields", head(many_fields + "\r\n"), "HTTP/1.1 431 "},
+        {"17 KiB field", head("X-Big: " + std::string(17 * 1024, 'a') + "\r\n\r\n"),
+         "HTTP/1.1 431 "},
+        {"body over 2 MiB", head("Content-Length: 3000000\r\n\r\n"), "HTTP/1.1 413 "},
+        {"chunked over 2 MiB", chunked_flood, "HTTP/1.1 413 "},
+        {"encoded body", head("Content-Encoding: gzip\r\nContent-Length: 2\r\n\r\n{}"),
+         "HTTP/1.1 415 "},
+        {"chunked request",
+         head("Transfer-Encoding: chunked\r\n\r\n5\r\n" + core.substr(0, 5) + "\r\n" +
+              hex(core.size() - 5) + "\r\n" + core.substr(5) + "\r\n0\r\n\r\n"),
+         "HTTP/1.1 200 "},
+        {"other host",
+         "POST /plugin-cli HTTP/1.1\r\nHost: evil.example:" + std::to_string(bridge_.port()) +
+             "\r\n\r\n",
+         "HTTP/1.1 403 "},
+        {"web page", head("Origin: http://evil.example\r\n\r\n"), "HTTP/1.1 403 "},
+        {"no host", "POST /plugin-cli HTTP/1.1\r\n\r\n", "HTTP/1.1 400 "},
+        {"wrong method", "GET /plugin-cli HTTP/1.1\r\n" + host + "\r\n", "HTTP/1.1 405 "},
+        {"repeated member",
+         post(R"({"protocol_version":1,"kind":"plugin_cli_invoke","plugin_id":"hold",)"
+              R"("plugin_id":"escape","argv":[]})"),
+         "HTTP/1.1 400 "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(http_exchange(bridge_.port(), c.request).substr(0, c.status.size()), c.status);
+    }
+    EXPECT_NE(http_exchange(bridge_.port(), "GET /plugin-cli HTTP/1.1\r\n" + host + "\r\n")
+                  .find("\r\nAllow: POST\r\n"),
+              std::string::npos);
+}
+
+TEST_F(DevBridgeHostileTest, SlowClientsDelayNobodyAndNotTheStop) {
+    std::vector<UniqueFd> slow;
+    for (int i = 0; i < 50; ++i) {
+        slow.push_back(connect_to(bridge_.port()));
+        ASSERT_TRUE(write_all(slow.back().get(), "P"));
+    }
+    const ChildResult run = run_child(launcher_plan("nosuch", {}));
+    // The bridge answered while every slow request was still arriving.
+    EXPECT_EQ(run.exit_code(), 127);
+    for (const UniqueFd& socket : slow) {
+        struct pollfd watch = {socket.get(), POLLIN, 0};
+        EXPECT_EQ(::poll(&watch, 1, 0), 0);
+    }
+    const int stopped = bridge_.stop();
+    EXPECT_TRUE(WIFEXITED(stopped) && WEXITSTATUS(stopped) == 0) << stopped;
+}
+
+TEST_F(DevBridgeHostileTest, NoOtherSocketCanBindItsPort) {
+    const UniqueFd other(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const int on = 1;
+    ::setsockopt(other.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    ::setsockopt(other.get(), SOL_SOCKET, SO_REUSEPORT, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(bridge_.port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_NE(::bind(other.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+}
+
+TEST_F(DevBridgeHostileTest, AClientThatGoesAwayStopsItsCommand) {
+    // Killed, or closing its side after the request: either way nobody reads
+    // the answer, and the command must not hold a worker for good.
+    for (const bool half_close : {false, true}) {
+        SCOPED_TRACE(half_close ? "half-closed" : "killed");
+        std::unique_ptr<ChildProcess> launcher;
+        UniqueFd socket;
+        std::string fifo_path = dir_.path() + "/held";
+        ::unlink(fifo_path.c_str());
+        UniqueFd held;
+        if (half_close) {
+            ASSERT_EQ(::mkfifo(fifo_path.c_str(), 0600), 0);
+            socket = connect_to(bridge_.port());
+            ASSERT_TRUE(write_all(
+                socket.get(),
+                post(R"({"protocol_version":1,"kind":"plugin_cli_invoke","plugin_id":"hold",)"
+                     R"("argv":[")" +
+                     fifo_path + R"("]})")));
+            held.reset(::open(fifo_path.c_str(), O_RDONLY | O_CLOEXEC));
+            char line[8];
+            ASSERT_EQ(::read(held.get(), line, sizeof line), 8);
+            ::shutdown(socket.get(), SHUT_WR);
+        } else {
+            held = start_hold(launcher);
+            ::kill(launcher->pid(), SIGKILL);
+            launcher->finish();
+        }
+        EXPECT_TRUE(ends_within_guard(held.get()));
+        if (half_close) {
+            // Closed without an answer: the answer was never sent.
+            struct pollfd watch = {socket.get(), POLLIN, 0};
+            char byte;
+            ASSERT_EQ(::poll(&watch, 1, kGuardMs), 1);
+            EXPECT_EQ(::recv(socket.get(), &byte, 1, 0), 0);
+        }
+    }
+    bridge_.stop();
+    EXPECT_NE(read_file(dir_.path() + "/log").find("hold abandoned by its client"),
+              std::string::npos);
+}
+
+TEST_F(DevBridgeHostileTest, ChildrenThatKeepTheOutputOpenDoNotDelayTheAnswer) {
+    const std::string fifo = dir_.path() + "/pid";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Read and write, so that the FIFO never reports an end before the
+    // child has written to it.
+    const UniqueFd pid_pipe(::open(fifo.c_str(), O_RDWR | O_CLOEXEC));
+    const ChildResult run = run_child(launcher_plan("escape", {fifo}));
+    EXPECT_EQ(run.out, "started\n");
+    EXPECT_EQ(run.exit_code(), 0);
+    char digits[32] = {};
+    struct pollfd watch = {pid_pipe.get(), POLLIN, 0};
+    ASSERT_EQ(::poll(&watch, 1, kGuardMs), 1);
+    ASSERT_GT(::read(pid_pipe.get(), digits, sizeof digits - 1), 0);
+    ::kill(static_cast<pid_t>(std::stol(digits)), SIGKILL);
+}
+
+}  // namespace
+}  // namespace velmot::testing
