@@ -65,7 +65,7 @@ bool FrameReply::finish() {
     if (!head_sent_ && !send_head()) return false;
     std::string closing = body_.take();
     closing.pop_back();  // its line feed, which goes after the padding
-    return send(closing) && send_padding(kMaxContentLength - body_.size() - 1) && send("\n");
+    return send(closing) && send_padding(kMaxContentLength - body_.size()) && send("\n");
 }
 
 }  // namespace velmot::devbridge

@@ -1,7 +1,9 @@
 // The development bridge against clients and commands that misbehave:
 // requests that break its bounds or come from elsewhere, slow clients,
 // another process on its port, launchers that go away, and commands that
-// leave children holding their output.
+// leave children holding their output; and commands as plug-in authors
+// write them: scripts without an interpreter line, commands that call
+// launchers themselves, and output that should be seen as it comes.
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -36,6 +38,11 @@ constexpr char kHold[] =  // holds its first argument, a FIFO, open until it end
 constexpr char kEscape[] =  // a child in a session of its own keeps the output pipes
     "#!/bin/sh\nsetsid sh -c 'echo $$ >\"$0\"; exec sleep 600' \"$1\" &\necho started\n";
 
+constexpr char kNested[] =  // no "#!" line: runs the launcher it is given
+    "exec \"$@\"\n";
+constexpr char kStepwise[] =  // one line, then another once its FIFO has a line
+    "#!/bin/sh\necho first; read line <\"$1\"; echo second\n";
+
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -65,10 +72,14 @@ class DevBridgeHostileTest : public ::testing::Test {
     std::string make_commands() {
         const std::string commands = dir_.path() + "/commands";
         ::mkdir(commands.c_str(), 0700);
-        for (const auto& [name, text] : {std::pair{"hold", kHold}, {"escape", kEscape}}) {
+        for (const auto& [name, text] : {std::pair{"hold", kHold},
+                                         {"escape", kEscape},
+                                         {"nested", kNested},
+                                         {"stepwise", kStepwise}}) {
             std::ofstream(commands + "/" + name) << text;
             ::chmod((commands + "/" + name).c_str(), 0700);
         }
+        ::symlink(VELMOT_DEVBRIDGE_EXAMPLES "/probe", (commands + "/probe").c_str());
         return commands;
     }
 
@@ -235,6 +246,64 @@ TEST_F(DevBridgeHostileTest, ChildrenThatKeepTheOutputOpenDoNotDelayTheAnswer) {
     ASSERT_EQ(::poll(&watch, 1, kGuardMs), 1);
     ASSERT_GT(::read(pid_pipe.get(), digits, sizeof digits - 1), 0);
     ::kill(static_cast<pid_t>(std::stol(digits)), SIGKILL);
+}
+
+TEST_F(DevBridgeHostileTest, CommandsWithoutInterpreterLineCanCallLaunchers) {
+    const std::string nosuch = dir_.link("velmot-nosuch", VELMOT_LAUNCHER_PATH);
+    const ChildResult run = run_child(launcher_plan("nested", {nosuch}));
+    EXPECT_EQ(run.err, "plugin.cli.bridge_unknown_plugin: no plug-in with the id \"nosuch\"\n");
+    EXPECT_EQ(run.exit_code(), 127);
+}
+
+TEST_F(DevBridgeHostileTest, StreamedRepliesShowOutputAsItComesAndEndAsBufferedOnes) {
+    ServedBridge streamed(VELMOT_DEVBRIDGE_PATH, commands_, dir_.path() + "/log", {"--stream"});
+    const auto streamed_plan = [&](const std::string& id, const std::vector<std::string>& args) {
+        ChildPlan plan = launcher_plan(id, args);
+        plan.env = streamed.launcher_env();
+        return plan;
+    };
+    const std::vector<std::string> shapes[] = {
+        {"both"}, {"binary"}, {"exit", "3"}, {"bytes", "13000000"}};
+    for (const auto& args : shapes) {
+        SCOPED_TRACE(args[0]);
+        const ChildResult buffered = run_child(launcher_plan("probe", args));
+        const ChildResult live = run_child(streamed_plan("probe", args));
+        // Output too large for one reply is cut where the chunks read so far
+        // stop fitting, which differs from run to run.
+        const bool cut = live.exit_code() == 125;
+        EXPECT_TRUE(cut ? live.out.size() > 9'000'000 : live.out == buffered.out);
+        EXPECT_EQ(live.err, buffered.err);
+        EXPECT_EQ(live.wait_status, buffered.wait_status);
+    }
+    const std::string fifo = dir_.path() + "/step";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ChildProcess launcher(streamed_plan("stepwise", {fifo}));
+    // The first line arrives while the command still waits for the second.
+    EXPECT_EQ(launcher.read_out_until(6), "first\n");
+    const UniqueFd step(::open(fifo.c_str(), O_WRONLY | O_CLOEXEC));
+    ASSERT_TRUE(write_all(step.get(), "go\n"));
+    const ChildResult run = launcher.finish();
+    EXPECT_EQ(run.out, "first\nsecond\n");
+    EXPECT_EQ(run.exit_code(), 0);
+}
+
+TEST_F(DevBridgeHostileTest, StopsTheBridgeThatItsLinesNamed) {
+    // The bridge left the starting process's session.
+    EXPECT_EQ(::getsid(bridge_.pid()), bridge_.pid());
+    ChildPlan stop;
+    stop.executable = VELMOT_DEVBRIDGE_PATH;
+    stop.argv = {"velmot_devbridge", "--csh", "--stop"};
+    stop.env = {"VELMOT_DEVBRIDGE_PID=" + std::to_string(bridge_.pid())};
+    const ChildResult stopped = run_child(stop);
+    EXPECT_EQ(stopped.out,
+              "unsetenv VELMOT_INTERNAL_PLUGIN_CLI_ENDPOINT;\n"
+              "unsetenv VELMOT_INTERNAL_PLUGIN_CLI_TOKEN;\nunsetenv VELMOT_DEVBRIDGE_PID;\n");
+    EXPECT_EQ(stopped.exit_code(), 0);
+    const int status = bridge_.stop();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    // A process that is no bridge is left alone.
+    stop.env = {"VELMOT_DEVBRIDGE_PID=" + std::to_string(::getpid())};
+    EXPECT_EQ(run_child(stop).exit_code(), 1);
 }
 
 }  // namespace

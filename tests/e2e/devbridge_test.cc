@@ -299,6 +299,22 @@ TEST_F(DevBridgeCommandModeTest, RunsTheLauncherAndExitsWithItsStatus) {
     }
 }
 
+TEST_F(DevBridgeCommandModeTest, LogsNothingToTheCommandsStandardErrorUnlessAsked) {
+    ChildPlan plan;
+    plan.executable = kBridge;
+    plan.argv = {"velmot_devbridge",
+                 "--commands",
+                 kCommands,
+                 "--",
+                 dir_.link("velmot-probe", VELMOT_LAUNCHER_PATH),
+                 "err",
+                 "only this"};
+    plan.env = {path_variable()};
+    const Outcome quiet = outcome_of(run_child(plan));
+    EXPECT_EQ(quiet.err, "only this");
+    EXPECT_EQ(quiet.status, 0);
+}
+
 TEST_F(DevBridgeCommandModeTest, ReportsHowTheCommandItselfEnded) {
     const Outcome killed = run_under_bridge({"sh", "-c", "kill -s KILL $$"});
     EXPECT_EQ(killed.status, 128 + SIGKILL);
