@@ -6,7 +6,7 @@
 # `show 2`, `show 9`).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=build-demo
+build="build-demo"
 scripts/install-deps.sh demo
 echo "demo: building the launcher and the development bridge in $build/" >&2
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
