@@ -35,8 +35,8 @@ std::string_view next_step_text(NextStep next) {
     switch (next) {
         case NextStep::StartBridge:
             return "start the host application, or the development bridge "
-                   "(eval \"$(velmot_devbridge --serve)\"), and run the command from a shell "
-                   "that has its two variables";
+                   "(velmot_devbridge --serve), and run the command from a shell that has its "
+                   "two variables";
         case NextStep::SetVariables:
             return "set VELMOT_INTERNAL_PLUGIN_CLI_ENDPOINT and VELMOT_INTERNAL_PLUGIN_CLI_TOKEN "
                    "exactly as the host application or the development bridge gives them";
@@ -74,6 +74,8 @@ std::string number(std::uint64_t value) {
 std::string subject(const FailureNote& note, FailureStep step, std::string_view invocation) {
     switch (step) {
         case FailureStep::Endpoint:
+        case FailureStep::Connect:
+        case FailureStep::Send:
             if (const char* value = std::getenv(kEndpointVariable)) {
                 return std::string(kEndpointVariable) + " is " + quoted(value);
             }
