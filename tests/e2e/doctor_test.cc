@@ -88,7 +88,12 @@ const FailureCase kFailures[] = {
     {"UnknownName", {"notes"}, "", "", "", "invocation name (name \"notes\")"},
     {"ArgumentTooLong", {"velmot", "ok", kLongArgument}, "", "", "", "arguments (argument 2)"},
     // Connect.
-    {"NothingListens", {"velmot"}, "", "http://127.0.0.1:1/x", "", "connect"},
+    {"NothingListens",
+     {"velmot"},
+     "",
+     "http://127.0.0.1:1/x",
+     "",
+     "connect (VELMOT_INTERNAL_PLUGIN_CLI_ENDPOINT is \"http://127.0.0.1:1/x\")"},
     // Status line and header section.
     {"ClosedWithoutReply", {"velmot"}, "", "", "", "status line"},
     {"WrongToken",
