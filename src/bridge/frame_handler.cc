@@ -1,8 +1,8 @@
 #include "bridge/frame_handler.h"
 
-#include <string>
+#include <optional>
+#include <span>
 #include <string_view>
-#include <utility>
 #include <variant>
 
 #include "common/base64.h"
@@ -27,29 +27,22 @@ bool write_to(OutputChannel channel, std::string_view chunk) {
     return channel == OutputChannel::Stderr ? write_stderr(chunk) : write_stdout(chunk);
 }
 
-// The chunk is decoded into the Base64 text's own storage, so that a large
-// chunk is never held twice while it is written.
-std::optional<std::string> take_chunk(std::string&& text) {
-    std::string chunk = std::move(text);
-    if (!base64_decode_in_place(chunk)) return std::nullopt;
-    if (chunk.empty() || chunk.size() > kMaxChunkBytes) return std::nullopt;
-    return chunk;
-}
-
-FrameOutcome handle(Output&& frame) {
+FrameOutcome handle(const Output& frame) {
     if (frame.protocol_version != kProtocolVersion) return FrameOutcome::fail();
-    const std::optional<std::string> chunk = take_chunk(std::move(frame.bytes_base64));
-    if (!chunk) return FrameOutcome::fail();
-    if (!write_to(frame.channel, *chunk)) return FrameOutcome::fail();
+    // The chunk is decoded over its own Base64 text in the body line, so that
+    // no chunk is ever copied before it is written.
+    const std::optional<std::span<char>> chunk = base64_decode_in_place(frame.bytes_base64);
+    if (!chunk || chunk->empty() || chunk->size() > kMaxChunkBytes) return FrameOutcome::fail();
+    if (!write_to(frame.channel, {chunk->data(), chunk->size()})) return FrameOutcome::fail();
     return FrameOutcome::continue_reading();
 }
 
-FrameOutcome handle(Terminal&& frame) {
+FrameOutcome handle(const Terminal& frame) {
     if (frame.protocol_version != kProtocolVersion) return FrameOutcome::fail();
     return FrameOutcome::finished(frame.exit_code);
 }
 
-FrameOutcome handle(Failure&& frame) {
+FrameOutcome handle(const Failure& frame) {
     if (frame.protocol_version != kProtocolVersion) return FrameOutcome::fail();
     if (!is_valid_failure_code(frame.code)) return FrameOutcome::fail();
     // Code and message go out verbatim: a message with line feeds spans lines.
@@ -60,7 +53,7 @@ FrameOutcome handle(Failure&& frame) {
 }  // namespace
 
 FrameOutcome handle_frame(BridgeFrame frame) {
-    return std::visit([](auto&& variant) { return handle(std::move(variant)); }, std::move(frame));
+    return std::visit([](const auto& variant) { return handle(variant); }, frame);
 }
 
 }  // namespace velmot

@@ -4,7 +4,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "bridge/bridge_frame.h"
 #include "bridge/frame_handler.h"
@@ -120,9 +119,12 @@ InvocationResult read_body(LineReader& reader, std::uint64_t content_length) {
         if (line.empty()) return remaining == 0 ? finished : std::nullopt;
         if (finished) return std::nullopt;
         if (line.back() != '\n') return std::nullopt;
-        std::optional<BridgeFrame> frame = decode_frame(trim_trailing_white_space(line));
+        // The frame borrows the line, and is done with before the next line
+        // is read into the same storage.
+        const std::size_t trimmed = trim_trailing_white_space(line).size();
+        const std::optional<BridgeFrame> frame = decode_frame({line.data(), trimmed});
         if (!frame) return std::nullopt;
-        const FrameOutcome outcome = handle_frame(std::move(*frame));
+        const FrameOutcome outcome = handle_frame(*frame);
         if (outcome.kind == FrameOutcome::Kind::Fail) return std::nullopt;
         if (outcome.kind == FrameOutcome::Kind::Finished) finished = outcome.status;
     }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <string_view>
 
 #include "common/base64_avx2.h"
 
@@ -163,24 +164,14 @@ bool decode_groups(std::string_view text, unsigned char* out) {
 
 }  // namespace
 
-std::optional<std::string> base64_decode(std::string_view text) {
-    const std::optional<std::size_t> size = decoded_size(text);
+std::optional<std::span<char>> base64_decode_in_place(std::span<char> text) {
+    const std::string_view view(text.data(), text.size());
+    const std::optional<std::size_t> size = decoded_size(view);
     if (!size) return std::nullopt;
-    std::string bytes(*size, '\0');
-    if (*size > 0 && !decode_groups(text, reinterpret_cast<unsigned char*>(bytes.data()))) {
+    if (*size > 0 && !decode_groups(view, reinterpret_cast<unsigned char*>(text.data()))) {
         return std::nullopt;
     }
-    return bytes;
-}
-
-bool base64_decode_in_place(std::string& text) {
-    const std::optional<std::size_t> size = decoded_size(text);
-    if (!size) return false;
-    if (*size > 0 && !decode_groups(text, reinterpret_cast<unsigned char*>(text.data()))) {
-        return false;
-    }
-    text.resize(*size);
-    return true;
+    return text.first(*size);
 }
 
 }  // namespace velmot
