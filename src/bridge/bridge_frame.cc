@@ -1,5 +1,6 @@
 #include "bridge/bridge_frame.h"
 
+#include <bit>
 #include <iterator>
 #include <utility>
 
@@ -10,10 +11,19 @@ namespace {
 
 enum class Tag { Output, Terminal, Failure };
 
-std::optional<Tag> tag_named(std::string_view name) noexcept {
-    if (name == "plugin_cli_output") return Tag::Output;
-    if (name == "plugin_cli_terminal") return Tag::Terminal;
-    if (name == "plugin_cli_failure") return Tag::Failure;
+constexpr std::string_view kTagNames[] = {"plugin_cli_output", "plugin_cli_terminal",
+                                          "plugin_cli_failure"};
+
+// The tag value, which must be a string naming a variant. The names are
+// first matched as a bridge writes them, without escapes.
+std::optional<Tag> read_tag(JsonReader& reader, JsonReader::NameBuffer& buffer) noexcept {
+    for (std::size_t i = 0; i < std::size(kTagNames); ++i) {
+        if (reader.consume_quoted(kTagNames[i])) return static_cast<Tag>(i);
+    }
+    const std::optional<std::string_view> name = reader.read_name(buffer);
+    for (std::size_t i = 0; name && i < std::size(kTagNames); ++i) {
+        if (*name == kTagNames[i]) return static_cast<Tag>(i);
+    }
     return std::nullopt;
 }
 
@@ -62,6 +72,14 @@ bool read_null_or_empty_object(JsonReader& reader) noexcept {
 // "stdout" or "stderr" as a string, or as the single key of an object whose
 // value is null or {}.
 bool read_channel(JsonReader& reader, OutputChannel& field) noexcept {
+    if (reader.consume_quoted("stdout")) {
+        field = OutputChannel::Stdout;
+        return true;
+    }
+    if (reader.consume_quoted("stderr")) {
+        field = OutputChannel::Stderr;
+        return true;
+    }
     if (reader.next_is('"')) {
         const std::optional<std::span<char>> name = reader.read_string();
         return name && channel_named(*name, field);
@@ -142,6 +160,21 @@ class FrameFields {
         (std::make_index_sequence<kCount>{});
     }
 
+    // Reads the member of the first field not yet assigned if the line holds
+    // it next, its key written exactly as `"<key>"`. A bridge writes the
+    // fields so, in declaration order, so this mostly spares reading each key
+    // as a string and looking it up. Returns whether the key was there; `ok`
+    // then tells whether its value was read.
+    bool read_expected_member(JsonReader& reader, bool& ok) noexcept {
+        const auto next = static_cast<std::size_t>(std::countr_one(assigned_));
+        return [&]<std::size_t... I>(std::index_sequence<I...>) {
+            return ((next == I && reader.consume_quoted(kFields[I].key) &&
+                     (ok = reader.consume(':') && read<I>(reader), true)) ||
+                    ...);
+        }
+        (std::make_index_sequence<kCount>{});
+    }
+
     // Reads the value of each field in declaration order, the next one after
     // each of the separators that `separated` takes.
     template <class Separator>
@@ -196,11 +229,15 @@ std::optional<TagMember> find_tag_member(JsonReader reader) noexcept {
     JsonReader::NameBuffer buffer;
     do {
         const std::size_t begin = reader.position();
-        const std::optional<std::string_view> key = reader.read_name(buffer);  // } fails here
-        if (!key || !reader.consume(':')) return std::nullopt;
-        if (*key == "kind") {
-            const std::optional<std::string_view> name = reader.read_name(buffer);
-            const std::optional<Tag> tag = name ? tag_named(*name) : std::nullopt;
+        bool is_tag = reader.consume_quoted("kind");  // where a bridge writes it
+        if (!is_tag) {
+            const std::optional<std::string_view> key = reader.read_name(buffer);  // } fails here
+            if (!key) return std::nullopt;
+            is_tag = *key == "kind";
+        }
+        if (!reader.consume(':')) return std::nullopt;
+        if (is_tag) {
+            const std::optional<Tag> tag = read_tag(reader, buffer);
             if (!tag) return std::nullopt;
             return TagMember{*tag, begin, reader.position()};
         }
@@ -216,6 +253,11 @@ std::optional<BridgeFrame> read_members(JsonReader& reader, const TagMember& tag
     do {
         if (reader.position() == tag.begin) {
             reader.seek(tag.end);
+            continue;
+        }
+        bool read = false;
+        if (fields.read_expected_member(reader, read)) {
+            if (!read) return std::nullopt;
             continue;
         }
         const std::optional<std::span<char>> key = reader.read_string();
@@ -258,8 +300,8 @@ std::optional<BridgeFrame> read_elements(JsonReader& reader) noexcept {
 
 std::optional<BridgeFrame> decode_array_form(JsonReader& reader) noexcept {
     if (!reader.open('[')) return std::nullopt;
-    const std::optional<std::span<char>> name = reader.read_string();  // [] fails here
-    const std::optional<Tag> tag = name ? tag_named({name->data(), name->size()}) : std::nullopt;
+    JsonReader::NameBuffer buffer;
+    const std::optional<Tag> tag = read_tag(reader, buffer);  // [] fails here
     if (!tag) return std::nullopt;
     switch (*tag) {
         case Tag::Output:

@@ -22,6 +22,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -51,6 +52,19 @@ class JsonReader {
     bool consume(char c) noexcept {
         if (!next_is(c)) return false;
         ++p_;
+        return true;
+    }
+    // Takes the next bytes if they are exactly `"<name>"`, with `name` free of
+    // bytes that a string would escape, so that they are the string `name`:
+    // how a bridge writes its keys, tags and channel names. A string whose
+    // value is expected is thus matched without being read as a string.
+    bool consume_quoted(std::string_view name) noexcept {
+        const std::size_t n = name.size();
+        if (static_cast<std::size_t>(end_ - p_) < n + 2 || p_[0] != '"' || p_[n + 1] != '"' ||
+            std::memcmp(p_ + 1, name.data(), n) != 0) {
+            return false;
+        }
+        p_ += n + 2;
         return true;
     }
     // Where the reader stands, counted from the start of the text, and a
