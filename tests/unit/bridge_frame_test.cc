@@ -5,30 +5,18 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "support/frame_text.h"
 
 namespace velmot {
 namespace {
 
 using namespace std::string_literals;
 
-// The frame decoded from a copy of `line`, written out field by field, so
-// that expectations read as text.
 std::string describe(std::string line) {
-    const std::optional<BridgeFrame> frame = decode_frame(line);
-    if (!frame) return "rejected";
-    if (const auto* out = std::get_if<Output>(&*frame)) {
-        return "output v" + std::to_string(out->protocol_version) +
-               (out->channel == OutputChannel::Stdout ? " stdout " : " stderr ") +
-               std::string(out->bytes_base64.data(), out->bytes_base64.size());
-    }
-    if (const auto* end = std::get_if<Terminal>(&*frame)) {
-        return "terminal v" + std::to_string(end->protocol_version) + " exit " +
-               std::to_string(end->exit_code);
-    }
-    const auto& fail = std::get<Failure>(*frame);
-    return "failure v" + std::to_string(fail.protocol_version) + " code " + std::string(fail.code) +
-           " message " + std::string(fail.message) + " exit " + std::to_string(fail.exit_code);
+    return testing::describe_frame(std::move(line));
 }
 
 struct Case {

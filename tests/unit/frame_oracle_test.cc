@@ -35,10 +35,10 @@
 #include <limits>
 #include <random>
 #include <string>
-#include <vector>
+#include <utility>
 
-#include "bridge/bridge_frame.h"
 #include "common/utf8.h"
+#include "support/frame_text.h"
 
 namespace velmot {
 namespace {
@@ -245,23 +245,8 @@ std::string frame_around(std::string_view value, std::string_view message = "\"m
     return std::string(kFrameHead).append(message).append(",\"note\":").append(value) + "}";
 }
 
-// The frame ours decodes from a copy of `line`, written out field by field;
-// "rejected" if none.
 std::string ours(std::string line) {
-    const std::optional<BridgeFrame> frame = decode_frame(line);
-    if (!frame) return "rejected";
-    if (const auto* o = std::get_if<Output>(&*frame)) {
-        return "output " + std::to_string(o->protocol_version) +
-               (o->channel == OutputChannel::Stdout ? " stdout " : " stderr ") +
-               std::string(o->bytes_base64.data(), o->bytes_base64.size());
-    }
-    if (const auto* t = std::get_if<Terminal>(&*frame)) {
-        return "terminal " + std::to_string(t->protocol_version) + " " +
-               std::to_string(t->exit_code);
-    }
-    const auto& f = std::get<Failure>(*frame);
-    return "failure " + std::to_string(f.protocol_version) + " " + std::string(f.code) + " " +
-           std::string(f.message) + " " + std::to_string(f.exit_code);
+    return testing::describe_frame(std::move(line));
 }
 
 // The same description of the frame that the other parser's value holds,
@@ -287,7 +272,6 @@ std::string channel_of(const bj::value* v) {
 
 std::string others(const bj::value& line) {
     std::string tag;
-    std::vector<const bj::value*> fields;
     const auto field = [&](std::size_t position, std::string_view key) -> const bj::value* {
         if (line.is_array()) {
             const auto& a = line.get_array();
@@ -302,14 +286,14 @@ std::string others(const bj::value& line) {
     }
     const std::string version = number_text(field(0, "protocol_version"));
     if (tag == "plugin_cli_output") {
-        return "output " + version + " " + channel_of(field(1, "channel")) + " " +
+        return "output v" + version + " " + channel_of(field(1, "channel")) + " " +
                text_of(field(2, "bytes_base64"));
     }
     if (tag == "plugin_cli_terminal") {
-        return "terminal " + version + " " + number_text(field(1, "exit_code"));
+        return "terminal v" + version + " exit " + number_text(field(1, "exit_code"));
     }
-    return "failure " + version + " " + text_of(field(1, "code")) + " " +
-           text_of(field(2, "message")) + " " + number_text(field(3, "exit_code"));
+    return "failure v" + version + " code " + text_of(field(1, "code")) + " message " +
+           text_of(field(2, "message")) + " exit " + number_text(field(3, "exit_code"));
 }
 
 // Compares the verdicts on `line`; where both accept, the frames must agree.
