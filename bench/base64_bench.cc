@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -38,10 +39,14 @@ std::string random_bytes(std::size_t size) {
     return bytes;
 }
 
+// Decoding happens in the text's own storage, so each iteration first copies
+// the text into a buffer that stays allocated; the copy is part of the time.
 void BM_Base64Decode(benchmark::State& state) {
     const std::string text = encode(random_bytes(static_cast<std::size_t>(state.range(0))));
+    std::string work = text;
     for (auto _ : state) {
-        auto decoded = velmot::base64_decode(text);
+        std::memcpy(work.data(), text.data(), text.size());
+        auto decoded = velmot::base64_decode_in_place(work);
         benchmark::DoNotOptimize(decoded);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));

@@ -1,8 +1,8 @@
 #include "bridge/frame_handler.h"
 
-#include <string>
+#include <optional>
+#include <span>
 #include <string_view>
-#include <utility>
 #include <variant>
 
 #include "bridge/exchange_trace.h"
@@ -34,26 +34,28 @@ bool write_to(OutputChannel channel, std::string_view chunk) {
     return channel == OutputChannel::Stderr ? write_stderr(chunk) : write_stdout(chunk);
 }
 
-FrameOutcome handle(Output&& frame) {
+FrameOutcome handle(const Output& frame) {
     if (frame.protocol_version != kProtocolVersion) return fails(FailureReason::ProtocolVersion);
-    std::string chunk = std::move(frame.bytes_base64);
-    if (!base64_decode_in_place(chunk)) return fails(FailureReason::ChunkNotBase64);
-    if (chunk.empty() || chunk.size() > kMaxChunkBytes) return fails(FailureReason::ChunkSize);
-    trace_output(frame.channel, chunk.size());
-    if (!write_to(frame.channel, chunk)) {
+    // The chunk is decoded over its own Base64 text in the body line, so that
+    // no chunk is ever copied before it is written.
+    const std::optional<std::span<char>> chunk = base64_decode_in_place(frame.bytes_base64);
+    if (!chunk) return fails(FailureReason::ChunkNotBase64);
+    if (chunk->empty() || chunk->size() > kMaxChunkBytes) return fails(FailureReason::ChunkSize);
+    trace_output(frame.channel, chunk->size());
+    if (!write_to(frame.channel, {chunk->data(), chunk->size()})) {
         return fails(frame.channel == OutputChannel::Stdout ? FailureReason::StdoutWriteFailed
                                                             : FailureReason::StderrWriteFailed);
     }
     return FrameOutcome::continue_reading();
 }
 
-FrameOutcome handle(Terminal&& frame) {
+FrameOutcome handle(const Terminal& frame) {
     if (frame.protocol_version != kProtocolVersion) return fails(FailureReason::ProtocolVersion);
     trace_terminal(frame.exit_code);
     return FrameOutcome::finished(frame.exit_code);
 }
 
-FrameOutcome handle(Failure&& frame) {
+FrameOutcome handle(const Failure& frame) {
     if (frame.protocol_version != kProtocolVersion) return fails(FailureReason::ProtocolVersion);
     if (!is_valid_failure_code(frame.code)) return fails(FailureReason::FailureCodeInvalid);
     trace_failure(frame.code, frame.exit_code);
@@ -65,7 +67,7 @@ FrameOutcome handle(Failure&& frame) {
 }  // namespace
 
 FrameOutcome handle_frame(BridgeFrame frame) {
-    return std::visit([](auto&& variant) { return handle(std::move(variant)); }, std::move(frame));
+    return std::visit([](const auto& variant) { return handle(variant); }, frame);
 }
 
 }  // namespace velmot

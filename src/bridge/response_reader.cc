@@ -4,7 +4,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "bridge/bridge_frame.h"
 #include "bridge/exchange_trace.h"
@@ -183,9 +182,12 @@ InvocationResult read_body(LineReader& reader, std::uint64_t content_length) {
                                              : FailureReason::BodyEndedEarly,
                               number);
         }
-        std::optional<BridgeFrame> frame = decode_frame(trim_trailing_white_space(line));
+        // The frame borrows the line, and is done with before the next line
+        // is read into the same storage.
+        const std::size_t trimmed = trim_trailing_white_space(line).size();
+        const std::optional<BridgeFrame> frame = decode_frame({line.data(), trimmed});
         if (!frame) return body_fails(FailureReason::FrameNotJson, number);
-        const FrameOutcome outcome = handle_frame(std::move(*frame));
+        const FrameOutcome outcome = handle_frame(*frame);
         if (outcome.kind == FrameOutcome::Kind::Fail)
             return body_fails(FailureReason::None, number);
         if (outcome.kind == FrameOutcome::Kind::Finished) finished = outcome.status;
