@@ -14,6 +14,7 @@
 #include <string>
 
 #include "bridge/bridge_frame.h"
+#include "common/base64_encode.h"
 #include "common/limits.h"
 
 #if defined(VELMOT_BENCH_WITH_BOOST_JSON)
@@ -62,25 +63,11 @@ void operator delete(void* p, std::size_t) noexcept {
 namespace {
 
 std::string base64_of_random_bytes(std::size_t size) {
-    static constexpr char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::mt19937 rng(7);
     std::string bytes(size, '\0');
     for (char& c : bytes)
         c = static_cast<char>(rng() & 0xFF);
-    std::string text;
-    text.reserve((size + 2) / 3 * 4);
-    for (std::size_t i = 0; i < size; i += 3) {
-        const std::size_t n = std::min<std::size_t>(3, size - i);
-        std::uint32_t bits = 0;
-        for (std::size_t k = 0; k < 3; ++k) {
-            bits = bits << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
-        }
-        for (std::size_t k = 0; k < 4; ++k) {
-            text += k <= n ? kAlphabet[(bits >> (18 - 6 * k)) & 0x3F] : '=';
-        }
-    }
-    return text;
+    return velmot::base64_encode(bytes);
 }
 
 std::string output_line(const std::string& base64) {

@@ -20,8 +20,7 @@
 namespace velmot {
 namespace {
 
-constexpr std::string_view kAlphabet =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr std::string_view kAlphabet = kBase64Alphabet;
 constexpr std::size_t kBlockChars = 32;
 constexpr std::size_t kBlockBytes = 24;
 constexpr std::size_t kScratchBytes = 8;

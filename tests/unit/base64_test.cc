@@ -19,8 +19,7 @@
 namespace velmot {
 namespace {
 
-constexpr std::string_view kAlphabet =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr std::string_view kAlphabet = kBase64Alphabet;
 
 std::string encode(std::string_view bytes) {
     return testing::base64_encode(bytes);
