@@ -5,11 +5,19 @@
 #include <utility>
 
 #include "bridge/json_reader.h"
+#include "common/failure_note.h"
 
 namespace velmot {
 namespace {
 
 enum class Tag { Output, Terminal, Failure };
+
+// Notes why the line is refused, at the reader's place; a rule found deeper
+// (the nesting limit) has been noted already and stands.
+std::nullopt_t refuse(const JsonReader& reader, FailureReason reason) noexcept {
+    note_failure_at(reason, reader.position());
+    return std::nullopt;
+}
 
 constexpr std::string_view kTagNames[] = {"plugin_cli_output", "plugin_cli_terminal",
                                           "plugin_cli_failure"};
@@ -102,6 +110,7 @@ template <class Frame>
 struct Field {
     std::string_view key;
     bool (*read)(JsonReader&, Frame&) noexcept;
+    FailureReason refused;  // why a value that does not convert is refused
 };
 
 template <class Frame>
@@ -111,10 +120,13 @@ template <>
 struct FieldTable<Output> {
     static constexpr Field<Output> kFields[] = {
         {"protocol_version",
-         [](JsonReader& r, Output& f) noexcept { return read_u8(r, f.protocol_version); }},
-        {"channel", [](JsonReader& r, Output& f) noexcept { return read_channel(r, f.channel); }},
+         [](JsonReader& r, Output& f) noexcept { return read_u8(r, f.protocol_version); },
+         FailureReason::FrameFieldNotByte},
+        {"channel", [](JsonReader& r, Output& f) noexcept { return read_channel(r, f.channel); },
+         FailureReason::FrameFieldNotChannel},
         {"bytes_base64",
-         [](JsonReader& r, Output& f) noexcept { return read_text(r, f.bytes_base64); }},
+         [](JsonReader& r, Output& f) noexcept { return read_text(r, f.bytes_base64); },
+         FailureReason::FrameFieldNotString},
     };
 };
 
@@ -122,8 +134,10 @@ template <>
 struct FieldTable<Terminal> {
     static constexpr Field<Terminal> kFields[] = {
         {"protocol_version",
-         [](JsonReader& r, Terminal& f) noexcept { return read_u8(r, f.protocol_version); }},
-        {"exit_code", [](JsonReader& r, Terminal& f) noexcept { return read_u8(r, f.exit_code); }},
+         [](JsonReader& r, Terminal& f) noexcept { return read_u8(r, f.protocol_version); },
+         FailureReason::FrameFieldNotByte},
+        {"exit_code", [](JsonReader& r, Terminal& f) noexcept { return read_u8(r, f.exit_code); },
+         FailureReason::FrameFieldNotByte},
     };
 };
 
@@ -131,10 +145,14 @@ template <>
 struct FieldTable<Failure> {
     static constexpr Field<Failure> kFields[] = {
         {"protocol_version",
-         [](JsonReader& r, Failure& f) noexcept { return read_u8(r, f.protocol_version); }},
-        {"code", [](JsonReader& r, Failure& f) noexcept { return read_text(r, f.code); }},
-        {"message", [](JsonReader& r, Failure& f) noexcept { return read_text(r, f.message); }},
-        {"exit_code", [](JsonReader& r, Failure& f) noexcept { return read_u8(r, f.exit_code); }},
+         [](JsonReader& r, Failure& f) noexcept { return read_u8(r, f.protocol_version); },
+         FailureReason::FrameFieldNotByte},
+        {"code", [](JsonReader& r, Failure& f) noexcept { return read_text(r, f.code); },
+         FailureReason::FrameFieldNotString},
+        {"message", [](JsonReader& r, Failure& f) noexcept { return read_text(r, f.message); },
+         FailureReason::FrameFieldNotString},
+        {"exit_code", [](JsonReader& r, Failure& f) noexcept { return read_u8(r, f.exit_code); },
+         FailureReason::FrameFieldNotByte},
     };
 };
 
@@ -187,8 +205,10 @@ class FrameFields {
 
     // The frame, if every field was assigned.
     std::optional<BridgeFrame> finish() const noexcept {
-        if (assigned_ != (1u << kCount) - 1) return std::nullopt;
-        return BridgeFrame{frame_};
+        if (assigned_ == (1u << kCount) - 1) return BridgeFrame{frame_};
+        note_failure(FailureReason::FrameFieldMissing);
+        note_failure_member(kFields[std::countr_one(assigned_)].key);
+        return std::nullopt;
     }
 
   private:
@@ -201,9 +221,16 @@ class FrameFields {
     template <std::size_t I>
     bool read(JsonReader& reader) noexcept {
         constexpr unsigned kBit = 1u << I;
-        if ((assigned_ & kBit) != 0) return false;
+        if ((assigned_ & kBit) != 0) return refused(reader, FailureReason::FrameFieldTwice, I);
         assigned_ |= kBit;
-        return kFields[I].read(reader, frame_);
+        return kFields[I].read(reader, frame_) || refused(reader, kFields[I].refused, I);
+    }
+
+    static bool refused(const JsonReader& reader, FailureReason reason,
+                        std::size_t field) noexcept {
+        note_failure_at(reason, reader.position());
+        note_failure_member(kFields[field].key);
+        return false;
     }
 
     Frame frame_;
@@ -232,18 +259,27 @@ std::optional<TagMember> find_tag_member(JsonReader reader) noexcept {
         bool is_tag = reader.consume_quoted("kind");  // where a bridge writes it
         if (!is_tag) {
             const std::optional<std::string_view> key = reader.read_name(buffer);  // } fails here
-            if (!key) return std::nullopt;
+            if (!key) {
+                if (reader.consume('}')) return refuse(reader, FailureReason::FrameKindMissing);
+                return refuse(reader, FailureReason::FrameNotJson);
+            }
             is_tag = *key == "kind";
         }
-        if (!reader.consume(':')) return std::nullopt;
+        if (!reader.consume(':')) return refuse(reader, FailureReason::FrameNotJson);
         if (is_tag) {
+            const std::size_t value = reader.position();
             const std::optional<Tag> tag = read_tag(reader, buffer);
-            if (!tag) return std::nullopt;
+            if (!tag) {
+                reader.seek(value);
+                return refuse(reader, FailureReason::FrameKindUnknown);
+            }
             return TagMember{*tag, begin, reader.position()};
         }
-        if (!reader.skip_value()) return std::nullopt;
+        if (!reader.skip_value()) return refuse(reader, FailureReason::FrameNotJson);
     } while (reader.consume(','));
-    return std::nullopt;  // the object ended, well-formed or not, without "kind"
+    // The object ended, well-formed or not, without "kind".
+    if (reader.consume('}')) return refuse(reader, FailureReason::FrameKindMissing);
+    return refuse(reader, FailureReason::FrameNotJson);
 }
 
 template <class Frame>
@@ -260,12 +296,17 @@ std::optional<BridgeFrame> read_members(JsonReader& reader, const TagMember& tag
             if (!read) return std::nullopt;
             continue;
         }
+        const std::size_t key_at = reader.position();
         const std::optional<std::span<char>> key = reader.read_string();
-        if (!key || !reader.consume(':')) return std::nullopt;
+        if (!key || !reader.consume(':')) return refuse(reader, FailureReason::FrameNotJson);
         const std::string_view name(key->data(), key->size());
-        if (name == "kind" || !fields.read_member(reader, name)) return std::nullopt;
+        if (name == "kind") {
+            reader.seek(key_at);
+            return refuse(reader, FailureReason::FrameKindTwice);
+        }
+        if (!fields.read_member(reader, name)) return refuse(reader, FailureReason::FrameNotJson);
     } while (reader.consume(','));
-    if (!reader.consume('}')) return std::nullopt;
+    if (!reader.consume('}')) return refuse(reader, FailureReason::FrameNotJson);
     reader.close();
     return fields.finish();
 }
@@ -291,9 +332,17 @@ std::optional<BridgeFrame> decode_object_form(JsonReader& reader) noexcept {
 template <class Frame>
 std::optional<BridgeFrame> read_elements(JsonReader& reader) noexcept {
     FrameFields<Frame> fields;
-    const auto comma = [](JsonReader& r) { return r.consume(','); };  // fails on too few
+    // A missing comma is too few values, or a syntax error.
+    const auto comma = [](JsonReader& r) {
+        return r.consume(',') || (refuse(r, r.next_is(']') ? FailureReason::FrameArrayLength
+                                                           : FailureReason::FrameNotJson),
+                                  false);
+    };
     if (!fields.read_in_order(reader, comma)) return std::nullopt;
-    if (!reader.consume(']')) return std::nullopt;  // too many values, or no bracket
+    if (!reader.consume(']')) {
+        return refuse(reader, reader.next_is(',') ? FailureReason::FrameArrayLength
+                                                  : FailureReason::FrameNotJson);
+    }
     reader.close();
     return fields.finish();
 }
@@ -301,8 +350,12 @@ std::optional<BridgeFrame> read_elements(JsonReader& reader) noexcept {
 std::optional<BridgeFrame> decode_array_form(JsonReader& reader) noexcept {
     if (!reader.open('[')) return std::nullopt;
     JsonReader::NameBuffer buffer;
+    const std::size_t value = reader.position();
     const std::optional<Tag> tag = read_tag(reader, buffer);  // [] fails here
-    if (!tag) return std::nullopt;
+    if (!tag) {
+        reader.seek(value);
+        return refuse(reader, FailureReason::FrameKindUnknown);
+    }
     switch (*tag) {
         case Tag::Output:
             return read_elements<Output>(reader);
@@ -318,7 +371,7 @@ std::optional<BridgeFrame> decode_array_form(JsonReader& reader) noexcept {
 std::optional<BridgeFrame> decode_value(JsonReader& reader) noexcept {
     if (reader.next_is('{')) return decode_object_form(reader);
     if (reader.next_is('[')) return decode_array_form(reader);
-    return std::nullopt;  // any other value, or none
+    return refuse(reader, FailureReason::FrameNotContainer);  // any other value, or none
 }
 
 }  // namespace
@@ -326,7 +379,10 @@ std::optional<BridgeFrame> decode_value(JsonReader& reader) noexcept {
 std::optional<BridgeFrame> decode_frame(std::span<char> line) {
     JsonReader reader(line);
     std::optional<BridgeFrame> frame = decode_value(reader);
-    if (frame && !reader.at_end()) frame.reset();  // a line holds exactly one frame
+    if (frame && !reader.at_end()) {
+        frame.reset();  // a line holds exactly one frame
+        (void)refuse(reader, FailureReason::FrameTrailingBytes);
+    }
     return frame;
 }
 

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "common/failure_note.h"
+
 namespace velmot {
 namespace {
 
@@ -168,6 +170,11 @@ char short_escape(char c) noexcept {
 }
 
 }  // namespace
+
+bool JsonReader::too_deep() const noexcept {
+    note_failure_at(FailureReason::FrameTooDeep, position() - 1);
+    return false;
+}
 
 // A name whose plain content starting at `start` ended at `stop` with
 // something other than its closing quotation mark.

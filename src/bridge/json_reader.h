@@ -74,7 +74,7 @@ class JsonReader {
 
     // Takes "{" or "[" and counts one nesting level; fails beyond the limit.
     [[nodiscard]] bool open(char bracket) noexcept {
-        return consume(bracket) && ++depth_ <= kMaxFrameNesting;
+        return consume(bracket) && (++depth_ <= kMaxFrameNesting || too_deep());
     }
     void close() noexcept { --depth_; }
 
@@ -132,6 +132,8 @@ class JsonReader {
     [[nodiscard]] bool skip_value() noexcept;
 
   private:
+    // Notes a container that opens one level too many; always false.
+    bool too_deep() const noexcept;
     static bool is_whitespace(char c) noexcept {
         constexpr std::uint64_t kSet = 1ull << ' ' | 1ull << '\t' | 1ull << '\n' | 1ull << '\r';
         const auto byte = static_cast<unsigned char>(c);
