@@ -6,9 +6,12 @@
 // launcher's code; only the explaining is its own. Its name does not start
 // with "velmot-", so it can never shadow a plug-in.
 
-#include <string_view>
-#include <vector>
+#include <unistd.h>
 
+#include <string>
+#include <string_view>
+
+#include "common/descriptor_io.h"
 #include "common/failure_note.h"
 #include "common/std_streams.h"
 #include "doctor/check.h"
@@ -50,11 +53,15 @@ void explain_failure() {
 }
 
 int usage_error(std::string_view option) {
-    (void)velmot::write_stderr("velmot_doctor: unknown option ");
-    (void)velmot::write_stderr(option);
-    (void)velmot::write_stderr("\n");
-    (void)velmot::write_stderr(kUsage);
+    (void)velmot::write_all(STDERR_FILENO, "velmot_doctor: unknown option " + std::string(option) +
+                                               "\n" + std::string(kUsage));
     return kUsageError;
+}
+
+// Help and version go straight to standard output, and fail like any
+// command whose output cannot be written.
+int print(std::string_view text) {
+    return velmot::write_all(STDOUT_FILENO, text) ? 0 : 1;
 }
 
 }  // namespace
@@ -65,14 +72,8 @@ int main(int argc, char** argv) {
     int first = 1;
     for (; first < argc; ++first) {
         const std::string_view arg = argv[first];
-        if (arg == "--help")
-            return velmot::write_stdout(kUsage) && velmot::flush_stdout_at_exit() ? 0 : 1;
-        if (arg == "--version") {
-            return velmot::write_stdout("velmot_doctor " VELMOT_VERSION "\n") &&
-                           velmot::flush_stdout_at_exit()
-                       ? 0
-                       : 1;
-        }
+        if (arg == "--help") return print(kUsage);
+        if (arg == "--version") return print("velmot_doctor " VELMOT_VERSION "\n");
         if (arg == "--trace") {
             trace = true;
             continue;
