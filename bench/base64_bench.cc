@@ -5,29 +5,17 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <string>
 
 #include "common/base64.h"
+#include "common/base64_encode.h"
 
 namespace {
 
 std::string encode(const std::string& bytes) {
-    static constexpr char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
-        std::uint32_t bits = 0;
-        for (std::size_t k = 0; k < 3; ++k) {
-            const auto byte = k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u;
-            bits = bits << 8 | byte;
-        }
-        for (std::size_t k = 0; k < 4; ++k) {
-            text += k <= n ? kAlphabet[(bits >> (18 - 6 * k)) & 0x3F] : '=';
-        }
-    }
-    return text;
+    return velmot::base64_encode(bytes);
 }
 
 std::string random_bytes(std::size_t size) {
@@ -38,10 +26,14 @@ std::string random_bytes(std::size_t size) {
     return bytes;
 }
 
+// Decoding happens in the text's own storage, so each iteration first copies
+// the text into a buffer that stays allocated; the copy is part of the time.
 void BM_Base64Decode(benchmark::State& state) {
     const std::string text = encode(random_bytes(static_cast<std::size_t>(state.range(0))));
+    std::string work = text;
     for (auto _ : state) {
-        auto decoded = velmot::base64_decode(text);
+        std::memcpy(work.data(), text.data(), text.size());
+        auto decoded = velmot::base64_decode_in_place(work);
         benchmark::DoNotOptimize(decoded);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));

@@ -1,11 +1,11 @@
-// Fuzzes `base64_decode` and `base64_decode_in_place`. The verdict must be
-// "canonical text": accepted exactly when the text re-encodes to itself, and
-// then to the bytes a plain decoder finds; decoding in place must agree with
-// decoding into a new buffer. The input's own bytes, encoded, must decode
-// back to them.
+// Fuzzes `base64_decode_in_place`. The verdict must be "canonical text":
+// accepted exactly when the text re-encodes to itself, and then to the bytes
+// a plain decoder finds. The input's own bytes, encoded, must decode back to
+// them.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -15,9 +15,19 @@
 
 using velmot::fuzz::check;
 
+namespace {
+
+std::optional<std::string> decode(std::string text) {
+    const std::optional<std::span<char>> bytes = velmot::base64_decode_in_place(text);
+    if (!bytes) return std::nullopt;
+    return std::string(bytes->data(), bytes->size());
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const std::optional<std::string> decoded = velmot::base64_decode(text);
+    const std::optional<std::string> decoded = decode(std::string(text));
     const std::optional<std::string> lenient = velmot::fuzz::reference_base64_lenient_decode(text);
     const bool canonical =
         lenient.has_value() && velmot::fuzz::reference_base64_encode(*lenient) == text;
@@ -27,16 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(velmot::fuzz::reference_base64_encode(*decoded) == text, "re-encodes to itself");
     }
 
-    std::string in_place(text);
-    const bool in_place_ok = velmot::base64_decode_in_place(in_place);
-    check(in_place_ok == decoded.has_value(), "in place: same verdict");
-    if (in_place_ok) check(in_place == *decoded, "in place: same bytes");
-
-    const std::string encoded = velmot::fuzz::reference_base64_encode(text);
-    const std::optional<std::string> round_trip = velmot::base64_decode(encoded);
+    const std::optional<std::string> round_trip =
+        decode(velmot::fuzz::reference_base64_encode(text));
     check(round_trip.has_value() && *round_trip == text, "encoded bytes decode back");
-    std::string encoded_in_place = encoded;
-    check(velmot::base64_decode_in_place(encoded_in_place) && encoded_in_place == text,
-          "encoded bytes decode back in place");
     return 0;
 }

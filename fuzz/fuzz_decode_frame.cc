@@ -1,10 +1,12 @@
 // Fuzzes `decode_frame` with arbitrary line text. Any frame it accepts is
 // written back out by an encoder of this target's own, in the object form and
 // in the array form, and each of those lines must be accepted again and
-// decode to the same frame.
+// decode to the same frame. The frame's texts must lie inside the line it
+// borrows.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -42,6 +44,10 @@ std::string json_string(std::string_view text) {
     return out + "\"";
 }
 
+std::string_view text(std::span<char> bytes) {
+    return {bytes.data(), bytes.size()};
+}
+
 std::string channel_name(OutputChannel channel) {
     return channel == OutputChannel::Stdout ? "\"stdout\"" : "\"stderr\"";
 }
@@ -50,7 +56,7 @@ std::string object_form(const BridgeFrame& frame) {
     if (const auto* o = std::get_if<Output>(&frame)) {
         return "{\"kind\":\"plugin_cli_output\",\"protocol_version\":" +
                std::to_string(o->protocol_version) + ",\"channel\":" + channel_name(o->channel) +
-               ",\"bytes_base64\":" + json_string(o->bytes_base64) + "}";
+               ",\"bytes_base64\":" + json_string(text(o->bytes_base64)) + "}";
     }
     if (const auto* t = std::get_if<Terminal>(&frame)) {
         return "{\"exit_code\":" + std::to_string(t->exit_code) +
@@ -69,7 +75,7 @@ std::string array_form(const BridgeFrame& frame) {
         const std::string channel =
             o->channel == OutputChannel::Stdout ? "{\"stdout\":null}" : "{\"stderr\":{}}";
         return "[\"plugin_cli_output\"," + std::to_string(o->protocol_version) + "," + channel +
-               "," + json_string(o->bytes_base64) + "]";
+               "," + json_string(text(o->bytes_base64)) + "]";
     }
     if (const auto* t = std::get_if<Terminal>(&frame)) {
         return "[\"plugin_cli_terminal\"," + std::to_string(t->protocol_version) + "," +
@@ -86,7 +92,7 @@ bool same(const BridgeFrame& a, const BridgeFrame& b) {
     if (const auto* o = std::get_if<Output>(&a)) {
         const auto& p = std::get<Output>(b);
         return o->protocol_version == p.protocol_version && o->channel == p.channel &&
-               o->bytes_base64 == p.bytes_base64;
+               text(o->bytes_base64) == text(p.bytes_base64);
     }
     if (const auto* t = std::get_if<Terminal>(&a)) {
         const auto& u = std::get<Terminal>(b);
@@ -98,7 +104,7 @@ bool same(const BridgeFrame& a, const BridgeFrame& b) {
            f.exit_code == g.exit_code;
 }
 
-void check_round_trip(const BridgeFrame& frame, const std::string& line) {
+void check_round_trip(const BridgeFrame& frame, std::string line) {
     const std::optional<BridgeFrame> again = velmot::decode_frame(line);
     check(again.has_value(), "a re-encoded frame is accepted");
     check(same(*again, frame), "a re-encoded frame decodes to the same frame");
@@ -107,9 +113,17 @@ void check_round_trip(const BridgeFrame& frame, const std::string& line) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const std::optional<BridgeFrame> frame = velmot::decode_frame(text);
+    std::string line(reinterpret_cast<const char*>(data), size);
+    const std::optional<BridgeFrame> frame = velmot::decode_frame(line);
     if (!frame) return 0;
+    const auto inside = [&line](std::string_view t) {
+        return t.data() >= line.data() && t.data() + t.size() <= line.data() + line.size();
+    };
+    if (const auto* o = std::get_if<Output>(&*frame)) {
+        check(inside(text(o->bytes_base64)), "the chunk text lies in the line");
+    } else if (const auto* f = std::get_if<Failure>(&*frame)) {
+        check(inside(f->code) && inside(f->message), "code and message lie in the line");
+    }
     check_round_trip(*frame, object_form(*frame));
     check_round_trip(*frame, array_form(*frame));
     return 0;

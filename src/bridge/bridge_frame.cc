@@ -1,94 +1,68 @@
 #include "bridge/bridge_frame.h"
 
-#include <algorithm>
-#include <array>
-#include <vector>
+#include <bit>
+#include <iterator>
+#include <utility>
 
 #include "bridge/json_reader.h"
+#include "common/failure_note.h"
 
 namespace velmot {
 namespace {
 
 enum class Tag { Output, Terminal, Failure };
 
-std::optional<Tag> tag_named(std::string_view name) {
-    if (name == "plugin_cli_output") return Tag::Output;
-    if (name == "plugin_cli_terminal") return Tag::Terminal;
-    if (name == "plugin_cli_failure") return Tag::Failure;
+// Notes why the line is refused, at the reader's place; a rule found deeper
+// (the nesting limit) has been noted already and stands.
+std::nullopt_t refuse(const JsonReader& reader, FailureReason reason) noexcept {
+    note_failure_at(reason, reader.position());
     return std::nullopt;
 }
 
-// Each variant's wire keys, in the declaration order of its fields; the array
-// form carries the values in this order.
-template <class Frame>
-struct WireKeys;
-template <>
-struct WireKeys<Output> {
-    static constexpr std::array<std::string_view, 3> keys{"protocol_version", "channel",
-                                                          "bytes_base64"};
-};
-template <>
-struct WireKeys<Terminal> {
-    static constexpr std::array<std::string_view, 2> keys{"protocol_version", "exit_code"};
-};
-template <>
-struct WireKeys<Failure> {
-    static constexpr std::array<std::string_view, 4> keys{"protocol_version", "code", "message",
-                                                          "exit_code"};
-};
+constexpr std::string_view kTagNames[] = {"plugin_cli_output", "plugin_cli_terminal",
+                                          "plugin_cli_failure"};
 
-template <class Frame>
-std::size_t field_index(std::string_view key) {
-    const auto& keys = WireKeys<Frame>::keys;
-    return static_cast<std::size_t>(std::find(keys.begin(), keys.end(), key) - keys.begin());
-}
-
-// A key that no variant reads is ignored whatever the tag turns out to be, so
-// its value is checked and dropped instead of being held until the end.
-bool any_variant_reads(std::string_view key) {
-    return field_index<Output>(key) < WireKeys<Output>::keys.size() ||
-           field_index<Terminal>(key) < WireKeys<Terminal>::keys.size() ||
-           field_index<Failure>(key) < WireKeys<Failure>::keys.size();
+// The tag value, which must be a string naming a variant. The names are
+// first matched as a bridge writes them, without escapes.
+std::optional<Tag> read_tag(JsonReader& reader, JsonReader::NameBuffer& buffer) noexcept {
+    for (std::size_t i = 0; i < std::size(kTagNames); ++i) {
+        if (reader.consume_quoted(kTagNames[i])) return static_cast<Tag>(i);
+    }
+    const std::optional<std::string_view> name = reader.read_name(buffer);
+    for (std::size_t i = 0; name && i < std::size(kTagNames); ++i) {
+        if (*name == kTagNames[i]) return static_cast<Tag>(i);
+    }
+    return std::nullopt;
 }
 
 // ---- Field conversions ----
-//
-// Each field type has two conversions with the same rules: one of a value
-// held as a buffered value (members read before "kind"), and one that reads
-// the value straight from the line once the variant is known.
 
-bool to_u8(const BufferedValue& value, std::uint8_t& field) {
-    const auto* number = std::get_if<std::uint64_t>(&value.data);
-    if (number == nullptr || *number > 255) return false;
-    field = static_cast<std::uint8_t>(*number);
+bool read_u8(JsonReader& reader, std::uint8_t& field) noexcept {
+    const std::optional<std::uint8_t> number = reader.read_u8();
+    if (!number) return false;
+    field = *number;
     return true;
 }
 
-bool read_u8(JsonReader& reader, std::uint8_t& field) {
-    const std::optional<std::uint64_t> number = reader.read_exact_unsigned();
-    if (!number || *number > 255) return false;
-    field = static_cast<std::uint8_t>(*number);
-    return true;
-}
-
-bool to_text(BufferedValue& value, std::string& field) {
-    auto* text = std::get_if<JsonText>(&value.data);
-    if (text == nullptr) return false;
-    field = std::move(*text).take();
-    return true;
-}
-
-bool read_text(JsonReader& reader, std::string& field) {
-    std::optional<JsonText> text = reader.read_string();
+bool read_text(JsonReader& reader, std::span<char>& field) noexcept {
+    const std::optional<std::span<char>> text = reader.read_string();
     if (!text) return false;
-    field = std::move(*text).take();
+    field = *text;
     return true;
 }
 
-bool channel_named(std::string_view name, OutputChannel& field) {
-    if (name == "stdout") {
+bool read_text(JsonReader& reader, std::string_view& field) noexcept {
+    std::span<char> text;
+    if (!read_text(reader, text)) return false;
+    field = {text.data(), text.size()};
+    return true;
+}
+
+bool channel_named(std::span<const char> name, OutputChannel& field) noexcept {
+    const std::string_view text(name.data(), name.size());
+    if (text == "stdout") {
         field = OutputChannel::Stdout;
-    } else if (name == "stderr") {
+    } else if (text == "stderr") {
         field = OutputChannel::Stderr;
     } else {
         return false;
@@ -96,337 +70,319 @@ bool channel_named(std::string_view name, OutputChannel& field) {
     return true;
 }
 
-bool is_null_or_empty_object(const BufferedValue& value) {
-    if (std::holds_alternative<JsonNull>(value.data)) return true;
-    const auto* members = std::get_if<BufferedValue::Object>(&value.data);
-    return members != nullptr && members->empty();
+bool read_null_or_empty_object(JsonReader& reader) noexcept {
+    if (reader.next_is('n')) return reader.skip_value();  // only null starts so
+    if (!reader.open('{') || !reader.consume('}')) return false;
+    reader.close();
+    return true;
 }
 
 // "stdout" or "stderr" as a string, or as the single key of an object whose
 // value is null or {}.
-bool to_channel(const BufferedValue& value, OutputChannel& field) {
-    if (const auto* name = std::get_if<JsonText>(&value.data)) {
-        return channel_named(name->view(), field);
-    }
-    const auto* members = std::get_if<BufferedValue::Object>(&value.data);
-    if (members == nullptr || members->size() != 1) return false;
-    const BufferedMember& only = members->front();
-    return is_null_or_empty_object(only.value) && channel_named(only.key.view(), field);
-}
-
-std::optional<BufferedValue> read_channel_object(JsonReader& reader);
-
-// Only a string or an object can be a channel; anything else fails the line,
-// so it need not be read.
-bool read_channel(JsonReader& reader, OutputChannel& field) {
-    if (reader.next_is('"')) {
-        const std::optional<JsonText> name = reader.read_string();
-        return name && channel_named(name->view(), field);
-    }
-    if (!reader.next_is('{')) return false;
-    const std::optional<BufferedValue> value = read_channel_object(reader);
-    return value && to_channel(*value, field);
-}
-
-// Converts `value` into the variant's field number `index` (declaration
-// order).
-bool assign(Output& frame, std::size_t index, BufferedValue& value) {
-    switch (index) {
-        case 0:
-            return to_u8(value, frame.protocol_version);
-        case 1:
-            return to_channel(value, frame.channel);
-        default:
-            return to_text(value, frame.bytes_base64);
-    }
-}
-
-bool assign(Terminal& frame, std::size_t index, BufferedValue& value) {
-    return to_u8(value, index == 0 ? frame.protocol_version : frame.exit_code);
-}
-
-bool assign(Failure& frame, std::size_t index, BufferedValue& value) {
-    switch (index) {
-        case 0:
-            return to_u8(value, frame.protocol_version);
-        case 1:
-            return to_text(value, frame.code);
-        case 2:
-            return to_text(value, frame.message);
-        default:
-            return to_u8(value, frame.exit_code);
-    }
-}
-
-// Reads the next value into the variant's field number `index`.
-bool read_field(JsonReader& reader, Output& frame, std::size_t index) {
-    switch (index) {
-        case 0:
-            return read_u8(reader, frame.protocol_version);
-        case 1:
-            return read_channel(reader, frame.channel);
-        default:
-            return read_text(reader, frame.bytes_base64);
-    }
-}
-
-bool read_field(JsonReader& reader, Terminal& frame, std::size_t index) {
-    return read_u8(reader, index == 0 ? frame.protocol_version : frame.exit_code);
-}
-
-bool read_field(JsonReader& reader, Failure& frame, std::size_t index) {
-    switch (index) {
-        case 0:
-            return read_u8(reader, frame.protocol_version);
-        case 1:
-            return read_text(reader, frame.code);
-        case 2:
-            return read_text(reader, frame.message);
-        default:
-            return read_u8(reader, frame.exit_code);
-    }
-}
-
-// A frame of one variant being filled in, each field at most once, from
-// held values or straight from the line.
-template <class Frame>
-class FrameFields {
-  public:
-    static constexpr std::size_t kCount = WireKeys<Frame>::keys.size();
-
-    bool assign_held(std::size_t index, BufferedValue& value) {
-        return claim(index) && assign(frame_, index, value);
-    }
-    bool read_from(JsonReader& reader, std::size_t index) {
-        return claim(index) && read_field(reader, frame_, index);
-    }
-    // The frame, if every field was assigned.
-    std::optional<BridgeFrame> finish() && {
-        if (!std::all_of(assigned_.begin(), assigned_.end(), [](bool a) { return a; })) {
-            return std::nullopt;
-        }
-        return BridgeFrame{std::move(frame_)};
-    }
-
-  private:
-    bool claim(std::size_t index) {
-        if (assigned_[index]) return false;
-        assigned_[index] = true;
+bool read_channel(JsonReader& reader, OutputChannel& field) noexcept {
+    if (reader.consume_quoted("stdout")) {
+        field = OutputChannel::Stdout;
         return true;
     }
-
-    Frame frame_;
-    std::array<bool, kCount> assigned_{};
-};
-
-std::optional<Tag> read_tag(JsonReader& reader) {
-    const auto name = reader.read_string();  // anything but a string fails here
-    if (!name) return std::nullopt;
-    return tag_named(name->view());
-}
-
-// ---- Object form ----
-//
-// Members before "kind" are held as buffered values, since their meaning
-// depends on the tag. From "kind" on (the first member, in the frames the
-// bridge writes) every member is converted or checked and dropped as it is
-// read. Which fields a line assigns does not depend on the order of its
-// members, so both ways accept the same lines.
-
-using MemberList = std::vector<BufferedMember>;
-
-// A member's key with the colon after it.
-std::optional<JsonText> read_key(JsonReader& reader) {
-    std::optional<JsonText> key = reader.read_string();
-    if (!key) return std::nullopt;
-    reader.skip_whitespace();
-    if (!reader.consume(':')) return std::nullopt;
-    reader.skip_whitespace();
-    return key;
-}
-
-// Reads one value and tells whether it is null or an empty object, without
-// holding any of it.
-bool read_null_or_empty_object(JsonReader& reader, bool& is_null_or_empty) {
-    is_null_or_empty = false;
-    if (!reader.next_is('{')) {
-        is_null_or_empty = reader.next_is('n');
-        return reader.skip_value();
+    if (reader.consume_quoted("stderr")) {
+        field = OutputChannel::Stderr;
+        return true;
+    }
+    if (reader.next_is('"')) {
+        const std::optional<std::span<char>> name = reader.read_string();
+        return name && channel_named(*name, field);
     }
     if (!reader.open('{')) return false;
-    reader.skip_whitespace();
-    if (reader.consume('}')) {
-        reader.close();
-        is_null_or_empty = true;
-        return true;
-    }
-    return reader.skip_members();
-}
-
-// An object where a channel may stand, reduced to what decides the channel:
-// {"<key>":null} when it has exactly one member whose value is null or {},
-// null otherwise. Holding such an object whole would let one line of many
-// small members or deep containers cost the launcher many times its size.
-std::optional<BufferedValue> read_channel_object(JsonReader& reader) {
-    if (!reader.open('{')) return std::nullopt;
-    reader.skip_whitespace();
-    if (reader.consume('}')) {
-        reader.close();
-        return BufferedValue{JsonNull{}};
-    }
-    std::optional<JsonText> key = read_key(reader);
-    bool is_null_or_empty = false;
-    if (!key || !read_null_or_empty_object(reader, is_null_or_empty)) return std::nullopt;
-    reader.skip_whitespace();
-    if (reader.consume(',')) {
-        if (!reader.skip_members()) return std::nullopt;
-        return BufferedValue{JsonNull{}};
-    }
-    if (!reader.consume('}')) return std::nullopt;
+    const std::optional<std::span<char>> name = reader.read_string();  // {} fails here
+    if (!name || !channel_named(*name, field) || !reader.consume(':')) return false;
+    if (!read_null_or_empty_object(reader)) return false;
+    if (!reader.consume('}')) return false;  // a second member fails here
     reader.close();
-    if (!is_null_or_empty) return BufferedValue{JsonNull{}};
-    BufferedValue::Object only;
-    only.push_back({std::move(*key), BufferedValue{JsonNull{}}});
-    return BufferedValue{std::move(only)};
-}
-
-// What a member read before "kind" holds: scalars as they are, and for a
-// container only what a field could take from it. No field takes an array,
-// and only "channel" an object; any other container is checked and held as
-// null, which no field takes either.
-std::optional<BufferedValue> read_held_value(JsonReader& reader, std::string_view key) {
-    const bool array = reader.next_is('[');
-    const bool object = reader.next_is('{');
-    if (object && key == "channel") return read_channel_object(reader);
-    if (array || object) {
-        if (!reader.skip_value()) return std::nullopt;
-        return BufferedValue{JsonNull{}};
-    }
-    return reader.read_value();
-}
-
-// A member read before "kind". A key that no variant reads is ignored
-// whatever the tag turns out to be, so its value is checked and dropped
-// instead of being held.
-bool hold_member(JsonReader& reader, JsonText&& key, MemberList& held) {
-    if (!any_variant_reads(key.view())) return reader.skip_value();
-    std::optional<BufferedValue> value = read_held_value(reader, key.view());
-    if (!value) return false;
-    held.push_back({std::move(key), std::move(*value)});
     return true;
 }
 
-// The members after "kind", up to and including the closing brace, with the
-// held ones. A second "kind" fails before its value is read.
+// ---- One table of fields per variant ----
+//
+// Each variant's fields in declaration order, which is also the order of the
+// values in the array form, with their wire keys and conversions.
+
 template <class Frame>
-std::optional<BridgeFrame> read_members_after_tag(JsonReader& reader, MemberList& held) {
-    FrameFields<Frame> fields;
-    for (BufferedMember& member : held) {
-        const std::size_t index = field_index<Frame>(member.key.view());
-        if (index < fields.kCount && !fields.assign_held(index, member.value)) return std::nullopt;
-    }
-    reader.skip_whitespace();
-    while (reader.consume(',')) {
-        reader.skip_whitespace();
-        const std::optional<JsonText> key = read_key(reader);
-        if (!key || key->view() == "kind") return std::nullopt;
-        const std::size_t index = field_index<Frame>(key->view());
-        const bool read =
-            index < fields.kCount ? fields.read_from(reader, index) : reader.skip_value();
-        if (!read) return std::nullopt;
-        reader.skip_whitespace();
-    }
-    if (!reader.consume('}')) return std::nullopt;
-    reader.close();
-    return std::move(fields).finish();
-}
+struct Field {
+    std::string_view key;
+    bool (*read)(JsonReader&, Frame&) noexcept;
+    FailureReason refused;  // why a value that does not convert is refused
+};
 
-std::optional<BridgeFrame> read_members_after_tag(JsonReader& reader, Tag tag, MemberList& held) {
-    switch (tag) {
-        case Tag::Output:
-            return read_members_after_tag<Output>(reader, held);
-        case Tag::Terminal:
-            return read_members_after_tag<Terminal>(reader, held);
-        default:
-            return read_members_after_tag<Failure>(reader, held);
-    }
-}
+template <class Frame>
+struct FieldTable;
 
-std::optional<BridgeFrame> decode_object_form(JsonReader& reader) {
-    if (!reader.open('{')) return std::nullopt;
-    MemberList held;
-    reader.skip_whitespace();
-    if (reader.next_is('}')) return std::nullopt;  // no "kind"
-    do {
-        reader.skip_whitespace();
-        std::optional<JsonText> key = read_key(reader);
-        if (!key) return std::nullopt;
-        if (key->view() == "kind") {
-            const std::optional<Tag> tag = read_tag(reader);
-            if (!tag) return std::nullopt;
-            return read_members_after_tag(reader, *tag, held);
+template <>
+struct FieldTable<Output> {
+    static constexpr Field<Output> kFields[] = {
+        {"protocol_version",
+         [](JsonReader& r, Output& f) noexcept { return read_u8(r, f.protocol_version); },
+         FailureReason::FrameFieldNotByte},
+        {"channel", [](JsonReader& r, Output& f) noexcept { return read_channel(r, f.channel); },
+         FailureReason::FrameFieldNotChannel},
+        {"bytes_base64",
+         [](JsonReader& r, Output& f) noexcept { return read_text(r, f.bytes_base64); },
+         FailureReason::FrameFieldNotString},
+    };
+};
+
+template <>
+struct FieldTable<Terminal> {
+    static constexpr Field<Terminal> kFields[] = {
+        {"protocol_version",
+         [](JsonReader& r, Terminal& f) noexcept { return read_u8(r, f.protocol_version); },
+         FailureReason::FrameFieldNotByte},
+        {"exit_code", [](JsonReader& r, Terminal& f) noexcept { return read_u8(r, f.exit_code); },
+         FailureReason::FrameFieldNotByte},
+    };
+};
+
+template <>
+struct FieldTable<Failure> {
+    static constexpr Field<Failure> kFields[] = {
+        {"protocol_version",
+         [](JsonReader& r, Failure& f) noexcept { return read_u8(r, f.protocol_version); },
+         FailureReason::FrameFieldNotByte},
+        {"code", [](JsonReader& r, Failure& f) noexcept { return read_text(r, f.code); },
+         FailureReason::FrameFieldNotString},
+        {"message", [](JsonReader& r, Failure& f) noexcept { return read_text(r, f.message); },
+         FailureReason::FrameFieldNotString},
+        {"exit_code", [](JsonReader& r, Failure& f) noexcept { return read_u8(r, f.exit_code); },
+         FailureReason::FrameFieldNotByte},
+    };
+};
+
+// A frame of one variant being filled in, each field at most once. The
+// walks over the table are unrolled, so that each key is compared with a
+// length the compiler knows and each conversion is called directly.
+template <class Frame>
+class FrameFields {
+  public:
+    static constexpr auto& kFields = FieldTable<Frame>::kFields;
+    static constexpr std::size_t kCount = std::size(kFields);
+
+    // Reads the value of the member under `key`: into its field, which must
+    // not have been assigned before, or, when the variant has no field under
+    // that key, checked and dropped. A key of another variant, or one that
+    // differs in letter case, is an ignored member like any other.
+    bool read_member(JsonReader& reader, std::string_view key) noexcept {
+        return [&]<std::size_t... I>(std::index_sequence<I...>) {
+            bool ok = true;
+            const bool known = ((is_key<I>(key) && (ok = read<I>(reader), true)) || ...);
+            return known ? ok : reader.skip_value();
         }
-        if (!hold_member(reader, std::move(*key), held)) return std::nullopt;
-        reader.skip_whitespace();
+        (std::make_index_sequence<kCount>{});
+    }
+
+    // Reads the member of the first field not yet assigned if the line holds
+    // it next, its key written exactly as `"<key>"`. A bridge writes the
+    // fields so, in declaration order, so this mostly spares reading each key
+    // as a string and looking it up. Returns whether the key was there; `ok`
+    // then tells whether its value was read.
+    bool read_expected_member(JsonReader& reader, bool& ok) noexcept {
+        const auto next = static_cast<std::size_t>(std::countr_one(assigned_));
+        return [&]<std::size_t... I>(std::index_sequence<I...>) {
+            return ((next == I && reader.consume_quoted(kFields[I].key) &&
+                     (ok = reader.consume(':') && read<I>(reader), true)) ||
+                    ...);
+        }
+        (std::make_index_sequence<kCount>{});
+    }
+
+    // Reads the value of each field in declaration order, the next one after
+    // each of the separators that `separated` takes.
+    template <class Separator>
+    bool read_in_order(JsonReader& reader, Separator separated) noexcept {
+        return [&]<std::size_t... I>(std::index_sequence<I...>) {
+            return ((separated(reader) && read<I>(reader)) && ...);
+        }
+        (std::make_index_sequence<kCount>{});
+    }
+
+    // The frame, if every field was assigned.
+    std::optional<BridgeFrame> finish() const noexcept {
+        if (assigned_ == (1u << kCount) - 1) return BridgeFrame{frame_};
+        note_failure(FailureReason::FrameFieldMissing);
+        note_failure_member(kFields[std::countr_one(assigned_)].key);
+        return std::nullopt;
+    }
+
+  private:
+    template <std::size_t I>
+    static bool is_key(std::string_view key) noexcept {
+        constexpr std::string_view kKey = kFields[I].key;
+        return key == kKey;
+    }
+
+    template <std::size_t I>
+    bool read(JsonReader& reader) noexcept {
+        constexpr unsigned kBit = 1u << I;
+        if ((assigned_ & kBit) != 0) return refused(reader, FailureReason::FrameFieldTwice, I);
+        assigned_ |= kBit;
+        return kFields[I].read(reader, frame_) || refused(reader, kFields[I].refused, I);
+    }
+
+    static bool refused(const JsonReader& reader, FailureReason reason,
+                        std::size_t field) noexcept {
+        note_failure_at(reason, reader.position());
+        note_failure_member(kFields[field].key);
+        return false;
+    }
+
+    Frame frame_;
+    unsigned assigned_ = 0;
+};
+
+// ---- Object form: two passes ----
+//
+// The meaning of a member depends on the tag, and "kind" may stand anywhere.
+// The first pass finds the tag member, checking the members before it under
+// the JSON rules without converting or changing them; a bridge writes "kind"
+// first, so this pass reads one member. The second pass reads the whole
+// object once with the variant known, stepping over the tag member.
+
+struct TagMember {
+    Tag tag;
+    std::size_t begin;  // just past the brace or comma before it
+    std::size_t end;    // just past its value
+};
+
+std::optional<TagMember> find_tag_member(JsonReader reader) noexcept {
+    if (!reader.open('{')) return std::nullopt;
+    JsonReader::NameBuffer buffer;
+    do {
+        const std::size_t begin = reader.position();
+        bool is_tag = reader.consume_quoted("kind");  // where a bridge writes it
+        if (!is_tag) {
+            const std::optional<std::string_view> key = reader.read_name(buffer);  // } fails here
+            if (!key) {
+                if (reader.consume('}')) return refuse(reader, FailureReason::FrameKindMissing);
+                return refuse(reader, FailureReason::FrameNotJson);
+            }
+            is_tag = *key == "kind";
+        }
+        if (!reader.consume(':')) return refuse(reader, FailureReason::FrameNotJson);
+        if (is_tag) {
+            const std::size_t value = reader.position();
+            const std::optional<Tag> tag = read_tag(reader, buffer);
+            if (!tag) {
+                reader.seek(value);
+                return refuse(reader, FailureReason::FrameKindUnknown);
+            }
+            return TagMember{*tag, begin, reader.position()};
+        }
+        if (!reader.skip_value()) return refuse(reader, FailureReason::FrameNotJson);
     } while (reader.consume(','));
-    return std::nullopt;  // the object ended, well-formed or not, without "kind"
+    // The object ended, well-formed or not, without "kind".
+    if (reader.consume('}')) return refuse(reader, FailureReason::FrameKindMissing);
+    return refuse(reader, FailureReason::FrameNotJson);
+}
+
+template <class Frame>
+std::optional<BridgeFrame> read_members(JsonReader& reader, const TagMember& tag) noexcept {
+    FrameFields<Frame> fields;
+    if (!reader.open('{')) return std::nullopt;
+    do {
+        if (reader.position() == tag.begin) {
+            reader.seek(tag.end);
+            continue;
+        }
+        bool read = false;
+        if (fields.read_expected_member(reader, read)) {
+            if (!read) return std::nullopt;
+            continue;
+        }
+        const std::size_t key_at = reader.position();
+        const std::optional<std::span<char>> key = reader.read_string();
+        if (!key || !reader.consume(':')) return refuse(reader, FailureReason::FrameNotJson);
+        const std::string_view name(key->data(), key->size());
+        if (name == "kind") {
+            reader.seek(key_at);
+            return refuse(reader, FailureReason::FrameKindTwice);
+        }
+        if (!fields.read_member(reader, name)) return refuse(reader, FailureReason::FrameNotJson);
+    } while (reader.consume(','));
+    if (!reader.consume('}')) return refuse(reader, FailureReason::FrameNotJson);
+    reader.close();
+    return fields.finish();
+}
+
+std::optional<BridgeFrame> decode_object_form(JsonReader& reader) noexcept {
+    const std::optional<TagMember> tag = find_tag_member(reader);
+    if (!tag) return std::nullopt;
+    switch (tag->tag) {
+        case Tag::Output:
+            return read_members<Output>(reader, *tag);
+        case Tag::Terminal:
+            return read_members<Terminal>(reader, *tag);
+        case Tag::Failure:
+            return read_members<Failure>(reader, *tag);
+    }
+    return std::nullopt;
 }
 
 // ---- Array form ----
 
-// The elements after the tag, read one by one in field order: the tag came
-// first, so nothing needs holding. Ends after the closing bracket.
+// The values after the tag, one per field in declaration order, and the
+// closing bracket.
 template <class Frame>
-std::optional<BridgeFrame> build_from_elements(JsonReader& reader) {
+std::optional<BridgeFrame> read_elements(JsonReader& reader) noexcept {
     FrameFields<Frame> fields;
-    std::size_t count = 0;
-    while (reader.consume(',')) {
-        reader.skip_whitespace();
-        if (count == fields.kCount) return std::nullopt;  // one element too many
-        if (!fields.read_from(reader, count)) return std::nullopt;
-        ++count;
-        reader.skip_whitespace();
-    }
-    if (!reader.consume(']')) return std::nullopt;
-    return std::move(fields).finish();
-}
-
-std::optional<BridgeFrame> decode_array_form(JsonReader& reader) {
-    if (!reader.open('[')) return std::nullopt;
-    reader.skip_whitespace();
-    const auto tag = read_tag(reader);  // an empty array fails here too
-    if (!tag) return std::nullopt;
-    reader.skip_whitespace();
-    std::optional<BridgeFrame> frame;
-    switch (*tag) {
-        case Tag::Output:
-            frame = build_from_elements<Output>(reader);
-            break;
-        case Tag::Terminal:
-            frame = build_from_elements<Terminal>(reader);
-            break;
-        default:
-            frame = build_from_elements<Failure>(reader);
-            break;
+    // A missing comma is too few values, or a syntax error.
+    const auto comma = [](JsonReader& r) {
+        return r.consume(',') || (refuse(r, r.next_is(']') ? FailureReason::FrameArrayLength
+                                                           : FailureReason::FrameNotJson),
+                                  false);
+    };
+    if (!fields.read_in_order(reader, comma)) return std::nullopt;
+    if (!reader.consume(']')) {
+        return refuse(reader, reader.next_is(',') ? FailureReason::FrameArrayLength
+                                                  : FailureReason::FrameNotJson);
     }
     reader.close();
-    return frame;
+    return fields.finish();
+}
+
+std::optional<BridgeFrame> decode_array_form(JsonReader& reader) noexcept {
+    if (!reader.open('[')) return std::nullopt;
+    JsonReader::NameBuffer buffer;
+    const std::size_t value = reader.position();
+    const std::optional<Tag> tag = read_tag(reader, buffer);  // [] fails here
+    if (!tag) {
+        reader.seek(value);
+        return refuse(reader, FailureReason::FrameKindUnknown);
+    }
+    switch (*tag) {
+        case Tag::Output:
+            return read_elements<Output>(reader);
+        case Tag::Terminal:
+            return read_elements<Terminal>(reader);
+        case Tag::Failure:
+            return read_elements<Failure>(reader);
+    }
+    return std::nullopt;
+}
+
+// One frame in either form.
+std::optional<BridgeFrame> decode_value(JsonReader& reader) noexcept {
+    if (reader.next_is('{')) return decode_object_form(reader);
+    if (reader.next_is('[')) return decode_array_form(reader);
+    return refuse(reader, FailureReason::FrameNotContainer);  // any other value, or none
 }
 
 }  // namespace
 
-std::optional<BridgeFrame> decode_frame(std::string_view text) {
-    JsonReader reader(text);
-    reader.skip_whitespace();
-    std::optional<BridgeFrame> frame;
-    if (reader.next_is('{')) {
-        frame = decode_object_form(reader);
-    } else if (reader.next_is('[')) {
-        frame = decode_array_form(reader);
+std::optional<BridgeFrame> decode_frame(std::span<char> line) {
+    JsonReader reader(line);
+    std::optional<BridgeFrame> frame = decode_value(reader);
+    if (frame && !reader.at_end()) {
+        frame.reset();  // a line holds exactly one frame
+        (void)refuse(reader, FailureReason::FrameTrailingBytes);
     }
-    if (!frame) return std::nullopt;
-    reader.skip_whitespace();
-    if (!reader.at_end()) return std::nullopt;
     return frame;
 }
 

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <climits>
 
+#include "common/failure_note.h"
 #include "common/limits.h"
 
 namespace velmot {
@@ -41,6 +42,12 @@ int pending_error(int fd) {
     return error;
 }
 
+bool connect_failed(int error) {
+    note_failure(error == ECONNREFUSED ? FailureReason::ConnectRefused
+                                       : FailureReason::ConnectFailed);
+    return false;
+}
+
 // The wait that fits in what is left of the connect time limit: rounded up to
 // whole milliseconds, never less than one.
 int wait_milliseconds(Clock::duration left) {
@@ -54,19 +61,24 @@ int wait_milliseconds(Clock::duration left) {
 bool await_connect(int fd, Clock::time_point deadline) {
     for (;;) {
         const Clock::duration left = deadline - Clock::now();
-        if (left <= Clock::duration::zero()) return false;
+        if (left <= Clock::duration::zero()) {
+            note_failure(FailureReason::ConnectTimedOut);
+            return false;
+        }
         pollfd watched{fd, POLLOUT, 0};
         const int ready = ::poll(&watched, 1, wait_milliseconds(left));
         if (ready < 0) {
             if (errno == EINTR) continue;
-            return false;
+            return connect_failed(errno);
         }
         if (ready == 0) continue;
         if ((watched.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
-            (void)pending_error(fd);
-            return false;
+            return connect_failed(pending_error(fd));
         }
-        if ((watched.revents & POLLOUT) != 0) return pending_error(fd) == 0;
+        if ((watched.revents & POLLOUT) != 0) {
+            const int error = pending_error(fd);
+            return error == 0 || connect_failed(error);
+        }
     }
 }
 
@@ -77,9 +89,10 @@ bool connect_within_limit(int fd, const sockaddr_in& address) {
     const int connected =
         ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     const int connect_errno = errno;
-    if (!set_blocking(fd)) return false;
+    if (!set_blocking(fd)) return connect_failed(errno);
     if (connected == 0) return true;
-    if (connect_errno != EINPROGRESS && connect_errno != EINTR) return false;
+    if (connect_errno != EINPROGRESS && connect_errno != EINTR)
+        return connect_failed(connect_errno);
     return await_connect(fd, deadline);
 }
 
@@ -92,13 +105,15 @@ bool set_time_limit(int fd, int option, int milliseconds) {
 
 std::optional<UniqueFd> connect_to_bridge(const Endpoint& endpoint) {
     const std::optional<sockaddr_in> address = numeric_address(endpoint);
-    if (!address) return std::nullopt;
     UniqueFd socket{::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)};
-    if (!socket.valid()) return std::nullopt;
-    if (!connect_within_limit(socket.get(), *address)) return std::nullopt;
-    if (!set_time_limit(socket.get(), SO_RCVTIMEO, kReceiveTimeoutMs)) return std::nullopt;
-    if (!set_time_limit(socket.get(), SO_SNDTIMEO, kSendTimeoutMs)) return std::nullopt;
-    return socket;
+    const bool ready = address && socket.valid() && connect_within_limit(socket.get(), *address) &&
+                       set_time_limit(socket.get(), SO_RCVTIMEO, kReceiveTimeoutMs) &&
+                       set_time_limit(socket.get(), SO_SNDTIMEO, kSendTimeoutMs);
+    if (ready) return socket;
+    // Refusals and time-outs are noted where they are found; this covers the
+    // rest.
+    (void)connect_failed(errno);
+    return std::nullopt;
 }
 
 }  // namespace velmot

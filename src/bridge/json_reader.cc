@@ -1,104 +1,14 @@
 #include "bridge/json_reader.h"
 
-#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <system_error>
 
-#include "common/limits.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "common/failure_note.h"
 
 namespace velmot {
 namespace {
-
-// ---- Wide scan for the end of plain string content ----
-
-constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
-
-std::uint64_t load64(const char* p) noexcept {
-    std::uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-// Sets the high bit of every byte of `v` that is a quotation mark, a
-// backslash or below 0x20. A borrow can also mark bytes above a true match,
-// never below one, so the lowest marked byte is always exact.
-std::uint64_t swar_stops(std::uint64_t v) noexcept {
-    const std::uint64_t quote = v ^ (kOnes * '"');
-    const std::uint64_t backslash = v ^ (kOnes * '\\');
-    const std::uint64_t zero_quote = (quote - kOnes) & ~quote;
-    const std::uint64_t zero_backslash = (backslash - kOnes) & ~backslash;
-    const std::uint64_t control = (v - kOnes * 0x20) & ~v;
-    return (zero_quote | zero_backslash | control) & kHighBits;
-}
-
-#if defined(__SSE2__)
-// All ones in each of the 16 bytes at `p` that is a stop.
-__m128i sse2_stop_bytes(const char* p) noexcept {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i quote = _mm_cmpeq_epi8(v, _mm_set1_epi8('"'));
-    const __m128i backslash = _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'));
-    // Unsigned v <= 0x1F exactly when min(v, 0x1F) == v.
-    const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1F)), v);
-    return _mm_or_si128(_mm_or_si128(quote, backslash), control);
-}
-
-int sse2_stop_mask(const char* p) noexcept {
-    return _mm_movemask_epi8(sse2_stop_bytes(p));
-}
-
-// Whether the 64 bytes at `p` hold no stop.
-bool sse2_quad_is_plain(const char* p) noexcept {
-    const __m128i low = _mm_or_si128(sse2_stop_bytes(p), sse2_stop_bytes(p + 16));
-    const __m128i high = _mm_or_si128(sse2_stop_bytes(p + 32), sse2_stop_bytes(p + 48));
-    return _mm_movemask_epi8(_mm_or_si128(low, high)) == 0;
-}
-
-std::size_t first_stop_in(int mask) noexcept {
-    return static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(mask)));
-}
-
-// Whether one of the blocks of 16 bytes from `i` (at most `blocks`, and only
-// whole ones) holds a stop; `i` ends at the block with the stop or after the
-// last block checked.
-bool sse2_blocks_hold_stop(const char* p, std::size_t n, std::size_t& i, std::size_t blocks,
-                           int& mask) noexcept {
-    for (; blocks > 0 && i + 16 <= n; --blocks, i += 16) {
-        mask = sse2_stop_mask(p + i);
-        if (mask != 0) return true;
-    }
-    return false;
-}
-
-// The scan for texts of at least 16 bytes. Most strings of a frame are keys,
-// names and short chunks: they are settled block by block before the loop
-// over 64 bytes at a time starts. The last bytes are covered by one block that
-// overlaps checked ones, whose bits are clear since they held no stop.
-std::size_t sse2_find_stop(const char* p, std::size_t n) noexcept {
-    constexpr std::size_t kBlocksBeforeWideLoop = 4;
-    std::size_t i = 0;
-    int mask = 0;
-    if (sse2_blocks_hold_stop(p, n, i, kBlocksBeforeWideLoop, mask)) return i + first_stop_in(mask);
-    while (i + 64 <= n && sse2_quad_is_plain(p + i))
-        i += 64;
-    if (sse2_blocks_hold_stop(p, n, i, SIZE_MAX, mask)) return i + first_stop_in(mask);
-    if (i < n) {
-        mask = sse2_stop_mask(p + n - 16);
-        if (mask != 0) return n - 16 + first_stop_in(mask);
-    }
-    return n;
-}
-#endif
-
-bool is_stop(char c) noexcept {
-    return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20;
-}
 
 // ---- Numbers ----
 
@@ -204,22 +114,28 @@ std::optional<double> finite_double(std::string_view t, std::size_t begin,
 
 // ---- Strings ----
 
-void append_utf8(std::string& out, std::uint32_t cp) {
+// Writes `cp` as UTF-8 at `out` and returns the number of bytes written.
+std::size_t put_utf8(char* out, std::uint32_t cp) noexcept {
     if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        out[0] = static_cast<char>(cp);
+        return 1;
     }
+    if (cp < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (cp >> 6));
+        out[1] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 2;
+    }
+    if (cp < 0x10000) {
+        out[0] = static_cast<char>(0xE0 | (cp >> 12));
+        out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out[2] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | (cp >> 18));
+    out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out[3] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 4;
 }
 
 int hex_value(char c) noexcept {
@@ -253,254 +169,186 @@ char short_escape(char c) noexcept {
     }
 }
 
-// Where the string whose content starts at `from` ends: the index of its
-// closing quotation mark, with escapes stepped over but not checked. Fails on
-// a raw control byte or the end of the text. Lets a decoded text be sized
-// once, so it never holds more than the raw string's length.
-std::optional<std::size_t> closing_quote(std::string_view t, std::size_t from) noexcept {
-    std::size_t i = from;
-    while (true) {
-        i += find_string_stop(t.substr(i));
-        if (i >= t.size()) return std::nullopt;
-        if (t[i] == '"') return i;
-        if (t[i] != '\\' || i + 1 >= t.size()) return std::nullopt;
-        i += 2;
-    }
-}
-
 }  // namespace
 
-std::size_t find_string_stop(std::string_view bytes) noexcept {
-    const char* p = bytes.data();
-    const std::size_t n = bytes.size();
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    if (n >= 16) return sse2_find_stop(p, n);
-#endif
-    // Short texts, and every text where SSE2 is missing: words, then bytes.
-    if constexpr (std::endian::native == std::endian::little) {
-        for (; i + 8 <= n; i += 8) {
-            const std::uint64_t stops = swar_stops(load64(p + i));
-            if (stops != 0) return i + static_cast<std::size_t>(std::countr_zero(stops)) / 8;
-        }
-    }
-    while (i < n && !is_stop(p[i]))
-        ++i;
-    return i;
+bool JsonReader::too_deep() const noexcept {
+    note_failure_at(FailureReason::FrameTooDeep, position() - 1);
+    return false;
 }
 
-bool JsonReader::open(char bracket) noexcept {
-    if (!consume(bracket)) return false;
-    return ++depth_ <= kMaxFrameNesting;
+// A name whose plain content starting at `start` ended at `stop` with
+// something other than its closing quotation mark.
+std::optional<std::string_view> JsonReader::name_with_escapes(char* start, char* stop,
+                                                              NameBuffer& buffer) noexcept {
+    if (stop == end_ || *stop != '\\') return std::nullopt;  // a raw control byte
+    p_ = stop;
+    char* const closing = rest_after_escape<false>(stop);
+    if (closing == nullptr) return std::nullopt;
+    const auto quoted = static_cast<std::size_t>(p_ - (start - 1));
+    if (quoted > buffer.size()) return std::string_view(start, closing);
+    // The string, quotation marks included, decoded in a copy by a reader of
+    // its own; it has passed the rules already.
+    std::memcpy(buffer.data(), start - 1, quoted);
+    JsonReader copy({buffer.data(), quoted});
+    const std::optional<std::span<char>> decoded = copy.read_string();
+    if (!decoded) return std::nullopt;
+    return std::string_view(decoded->data(), decoded->size());
 }
 
-std::optional<JsonText> JsonReader::read_string() {
-    JsonText text;
-    if (!next_is('"') || !string(&text)) return std::nullopt;
-    return text;
-}
-
-std::optional<std::uint64_t> JsonReader::read_exact_unsigned() {
-    const auto shape = scan_number(text_, pos_);
-    if (!shape || !shape->digits_only) return std::nullopt;
-    const auto exact = exact_unsigned(text_.substr(pos_, shape->end - pos_));
-    if (exact) pos_ = shape->end;
-    return exact;
-}
-
-std::optional<BufferedValue> JsonReader::read_value() {
-    BufferedValue value;
-    if (!this->value(&value)) return std::nullopt;
-    return value;
-}
-
-bool JsonReader::skip_value() {
-    return value(nullptr);
-}
-
-bool JsonReader::value(BufferedValue* out) {
-    if (at_end()) return false;
-    switch (text_[pos_]) {
+bool JsonReader::skip_value() noexcept {
+    skip_whitespace();
+    if (p_ == end_) return false;
+    switch (*p_) {
         case '{':
-            return object(out);
+            return skip_object();
         case '[':
-            return array(out);
-        case '"': {
-            JsonText* text = out ? &out->data.emplace<JsonText>() : nullptr;
-            return string(text);
-        }
+            return skip_array();
+        case '"':
+            return skip_string();
         case 't':
-            if (out) out->data = true;
             return literal("true");
         case 'f':
-            if (out) out->data = false;
             return literal("false");
         case 'n':
-            if (out) out->data = JsonNull{};
             return literal("null");
         default:
-            return number(out);
+            return skip_number();
     }
 }
 
-bool JsonReader::array(BufferedValue* out) {
-    if (!open('[')) return false;
-    BufferedValue::Array elements;
-    skip_whitespace();
-    if (!consume(']')) {
-        do {
-            skip_whitespace();
-            if (!value(out ? &elements.emplace_back() : nullptr)) return false;
-            skip_whitespace();
-        } while (consume(','));
-        if (!consume(']')) return false;
-    }
-    close();
-    if (out) out->data = std::move(elements);
-    return true;
+// A string whose plain content starting at `start` ended at `stop` with
+// something other than its closing quotation mark.
+std::optional<std::span<char>> JsonReader::decode_rest_of_string(char* start, char* stop) noexcept {
+    if (stop == end_ || *stop != '\\') return std::nullopt;  // a raw control byte
+    p_ = stop;
+    char* const decoded_end = rest_after_escape<true>(stop);
+    if (decoded_end == nullptr) return std::nullopt;
+    return std::span<char>(start, decoded_end);
 }
 
-bool JsonReader::object(BufferedValue* out) {
-    if (!open('{')) return false;
-    BufferedValue::Object members;
-    skip_whitespace();
-    if (!consume('}') && !members_then_brace(out ? &members : nullptr)) return false;
-    close();
-    if (out) out->data = std::move(members);
-    return true;
-}
-
-bool JsonReader::members_then_brace(BufferedValue::Object* members) {
-    do {
-        skip_whitespace();
-        BufferedMember* member = members ? &members->emplace_back() : nullptr;
-        if (!next_is('"') || !string(member ? &member->key : nullptr)) return false;
-        skip_whitespace();
-        if (!consume(':')) return false;
-        skip_whitespace();
-        if (!value(member ? &member->value : nullptr)) return false;
-        skip_whitespace();
-    } while (consume(','));
-    return consume('}');
-}
-
-bool JsonReader::skip_members() {
-    if (!members_then_brace(nullptr)) return false;
-    close();
-    return true;
-}
-
-bool JsonReader::string(JsonText* out) {
-    const std::size_t start = ++pos_;  // past the opening quotation mark
-    const std::size_t stop = start + find_string_stop(text_.substr(start));
-    if (stop >= text_.size()) return false;
-    if (text_[stop] == '"') {
-        if (out) *out = JsonText(text_.substr(start, stop - start));
-        pos_ = stop + 1;
-        return true;
-    }
-    if (text_[stop] != '\\') return false;  // a raw control character
-    pos_ = stop;
-    return string_with_escapes(start, out);
-}
-
-// Continues a string at its first backslash. Decodes into an owned text when
-// the caller keeps the value; otherwise only checks the escapes.
-bool JsonReader::string_with_escapes(std::size_t start, JsonText* out) {
-    std::string decoded;
-    if (out) {
-        const auto end = closing_quote(text_, pos_);
-        if (!end) return false;
-        decoded.reserve(*end - start);
-        decoded.append(text_.substr(start, pos_ - start));
-    }
-    std::string* sink = out ? &decoded : nullptr;
+// Reads the rest of a string from its first backslash, where the reader
+// stands, to just past its closing quotation mark. With kDecode, the decoded
+// bytes are written from `backslash` on, each piece at a place the reading
+// has passed, and the end of the decoded content is returned; without, the
+// line is left as it is and the closing quotation mark is returned. Null if
+// the string breaks a rule.
+template <bool kDecode>
+char* JsonReader::rest_after_escape(char* backslash) noexcept {
+    char* out = backslash;
     while (true) {
-        if (!escape(sink)) return false;
-        const std::size_t stop = pos_ + find_string_stop(text_.substr(pos_));
-        if (stop >= text_.size()) return false;
-        if (sink) sink->append(text_.substr(pos_, stop - pos_));
-        pos_ = stop;
-        if (text_[stop] == '"') break;
-        if (text_[stop] != '\\') return false;
+        if (!escape<kDecode>(out)) return nullptr;
+        char* const stop = string_stop(p_);
+        if (stop == end_) return nullptr;
+        if constexpr (kDecode) {
+            std::memmove(out, p_, static_cast<std::size_t>(stop - p_));
+            out += stop - p_;
+        }
+        p_ = stop;
+        if (*stop == '"') break;
+        if (*stop != '\\') return nullptr;
     }
-    ++pos_;
-    if (out) *out = JsonText(std::move(decoded));
-    return true;
+    ++p_;
+    return kDecode ? out : p_ - 1;
 }
 
 // One escape, starting at its backslash.
-bool JsonReader::escape(std::string* out) {
-    if (pos_ + 1 >= text_.size()) return false;
-    const char name = text_[pos_ + 1];
-    pos_ += 2;
-    if (name == 'u') return unicode_escape(out);
+template <bool kDecode>
+bool JsonReader::escape(char*& out) noexcept {
+    if (end_ - p_ < 2) return false;
+    const char name = p_[1];
+    p_ += 2;
+    if (name == 'u') return unicode_escape<kDecode>(out);
     const char decoded = short_escape(name);
     if (decoded == 0) return false;
-    if (out) out->push_back(decoded);
+    if constexpr (kDecode) *out++ = decoded;
     return true;
 }
 
-// The four hex digits after "\u", and for a leading surrogate the trailing
+// The four hex digits after "\\u", and for a leading surrogate the trailing
 // one's escape that must follow at once.
-bool JsonReader::unicode_escape(std::string* out) {
+template <bool kDecode>
+bool JsonReader::unicode_escape(char*& out) noexcept {
     std::uint32_t unit = 0;
     if (!hex_unit(unit)) return false;
     if (unit >= 0xDC00 && unit <= 0xDFFF) return false;
     if (unit >= 0xD800 && unit <= 0xDBFF) {
         std::uint32_t trail = 0;
-        if (!consume('\\') || !consume('u') || !hex_unit(trail)) return false;
-        if (trail < 0xDC00 || trail > 0xDFFF) return false;
+        if (end_ - p_ < 2 || p_[0] != '\\' || p_[1] != 'u') return false;
+        p_ += 2;
+        if (!hex_unit(trail) || trail < 0xDC00 || trail > 0xDFFF) return false;
         unit = 0x10000 + ((unit - 0xD800) << 10) + (trail - 0xDC00);
     }
-    if (out) append_utf8(*out, unit);
+    if constexpr (kDecode) out += put_utf8(out, unit);
     return true;
 }
 
 bool JsonReader::hex_unit(std::uint32_t& unit) noexcept {
-    if (text_.size() - pos_ < 4) return false;
+    if (end_ - p_ < 4) return false;
     unit = 0;
-    for (std::size_t i = 0; i < 4; ++i) {
-        const int digit = hex_value(text_[pos_ + i]);
+    for (int i = 0; i < 4; ++i) {
+        const int digit = hex_value(p_[i]);
         if (digit < 0) return false;
         unit = unit << 4 | static_cast<std::uint32_t>(digit);
     }
-    pos_ += 4;
+    p_ += 4;
     return true;
 }
 
-bool JsonReader::number(BufferedValue* out) {
-    const auto shape = scan_number(text_, pos_);
-    if (!shape) return false;
-    const std::size_t begin = pos_;
-    pos_ = shape->end;
-    if (shape->digits_only) {
-        if (const auto exact = exact_unsigned(text_.substr(begin, shape->end - begin))) {
-            if (out) out->data = *exact;
-            return true;
-        }
+bool JsonReader::skip_string() noexcept {
+    ++p_;  // the opening quotation mark
+    char* const stop = string_stop(p_);
+    if (stop == end_) return false;
+    p_ = stop;
+    if (*stop == '"') {
+        ++p_;
+        return true;
     }
-    // The range rule holds for dropped values too, so every other number is
-    // evaluated.
-    const auto value = finite_double(text_, begin, *shape);
-    if (!value) return false;
-    if (out) out->data = *value;
+    return *stop == '\\' && rest_after_escape<false>(stop) != nullptr;
+}
+
+bool JsonReader::skip_array() noexcept {
+    if (!open('[')) return false;
+    if (!consume(']')) {
+        do {
+            if (!skip_value()) return false;
+        } while (consume(','));
+        if (!consume(']')) return false;
+    }
+    close();
     return true;
+}
+
+bool JsonReader::skip_object() noexcept {
+    if (!open('{')) return false;
+    if (!consume('}')) {
+        do {
+            if (!next_is('"') || !skip_string() || !consume(':') || !skip_value()) return false;
+        } while (consume(','));
+        if (!consume('}')) return false;
+    }
+    close();
+    return true;
+}
+
+// The range rule holds for dropped numbers too, so every number that is not
+// an exact 64-bit integer is evaluated.
+bool JsonReader::skip_number() noexcept {
+    const std::string_view text(begin_, static_cast<std::size_t>(end_ - begin_));
+    const auto begin = static_cast<std::size_t>(p_ - begin_);
+    const std::optional<NumberShape> shape = scan_number(text, begin);
+    if (!shape) return false;
+    p_ = begin_ + shape->end;
+    if (shape->digits_only && exact_unsigned(text.substr(begin, shape->end - begin))) return true;
+    return finite_double(text, begin, *shape).has_value();
 }
 
 bool JsonReader::literal(std::string_view word) noexcept {
-    if (text_.substr(pos_, word.size()) != word) return false;
-    pos_ += word.size();
+    if (static_cast<std::size_t>(end_ - p_) < word.size() ||
+        std::memcmp(p_, word.data(), word.size()) != 0) {
+        return false;
+    }
+    p_ += word.size();
     return true;
-}
-
-std::optional<BufferedValue> parse_json(std::string_view text) {
-    JsonReader reader(text);
-    reader.skip_whitespace();
-    auto value = reader.read_value();
-    reader.skip_whitespace();
-    if (!value || !reader.at_end()) return std::nullopt;
-    return value;
 }
 
 }  // namespace velmot

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "common/failure_note.h"
 #include "common/utf8.h"
 
 namespace velmot {
@@ -50,6 +51,11 @@ class Utf8Progress {
     std::size_t checked_ = 0;
 };
 
+bool not_utf8() {
+    note_failure(FailureReason::NotUtf8);
+    return false;
+}
+
 }  // namespace
 
 bool LineReader::refill() {
@@ -66,7 +72,11 @@ bool LineReader::refill() {
             closed_ = true;
             return true;
         }
-        if (errno != EINTR) return false;  // EAGAIN here is the receive time limit
+        if (errno == EINTR) continue;
+        // EAGAIN here is the receive time limit.
+        note_failure(errno == EAGAIN || errno == EWOULDBLOCK ? FailureReason::ReceiveTimedOut
+                                                             : FailureReason::ReceiveFailed);
+        return false;
     }
 }
 
@@ -94,7 +104,7 @@ bool LineReader::read_line(std::string& line, std::uint64_t limit) {
         searched = available;
         if (const auto* feed = static_cast<const char*>(std::memchr(start, '\n', available))) {
             const auto size = static_cast<std::size_t>(feed - start) + 1;
-            if (begin_ + size > valid_end_ && !check_buffered(size)) return false;
+            if (begin_ + size > valid_end_ && !check_buffered(size)) return not_utf8();
             line.assign(start, size);
             begin_ += size;
             return true;
@@ -132,13 +142,13 @@ bool LineReader::read_spanning_line(std::string& line, std::uint64_t limit, std:
         }
         line.append(start, available);
         begin_ += available;
-        if (!utf8.check_settled(line)) return false;
+        if (!utf8.check_settled(line)) return not_utf8();
     }
     // Cut short by the limit or the end of the stream, the line may have
     // stopped inside a sequence: what follows is no longer known to start
     // one.
     if (line.empty() || line.back() != '\n') valid_end_ = 0;
-    return utf8.check_all(line);
+    return utf8.check_all(line) || not_utf8();
 }
 
 }  // namespace velmot

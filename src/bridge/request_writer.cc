@@ -5,7 +5,11 @@
 #include <cstdint>
 #include <iterator>
 
+#include <errno.h>
+
+#include "bridge/exchange_trace.h"
 #include "common/descriptor_io.h"
+#include "common/failure_note.h"
 #include "common/json_string.h"
 #include "common/limits.h"
 
@@ -74,7 +78,11 @@ bool send_request(int socket_fd, const Endpoint& endpoint, std::string_view toke
         piece("\r\nConnection: close\r\n\r\n"),
         piece(body),
     };
-    return send_all_gathered(socket_fd, pieces, std::size(pieces));
+    trace_request(pieces, std::size(pieces), token);
+    if (send_all_gathered(socket_fd, pieces, std::size(pieces))) return true;
+    // A send that accepted nothing leaves errno as it was.
+    note_failure(errno == EAGAIN ? FailureReason::SendTimedOut : FailureReason::SendFailed);
+    return false;
 }
 
 }  // namespace velmot

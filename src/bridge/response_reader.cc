@@ -4,11 +4,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "bridge/bridge_frame.h"
+#include "bridge/exchange_trace.h"
 #include "bridge/frame_handler.h"
 #include "bridge/line_reader.h"
+#include "common/failure_note.h"
 #include "common/limits.h"
 #include "common/white_space.h"
 
@@ -17,6 +18,24 @@ namespace {
 
 constexpr std::uint16_t kStatusOk = 200;
 constexpr std::uint64_t kMaxStatusCode = 65'535;
+constexpr std::uint16_t kStatusUnauthorized = 401;
+constexpr std::uint16_t kStatusForbidden = 403;
+constexpr std::uint16_t kStatusNotFound = 404;
+
+// Notes why the run fails, and fails it.
+std::nullopt_t fail_with(FailureReason reason) {
+    note_failure(reason);
+    return std::nullopt;
+}
+
+// Fails the run at body line `number`; a step inside that found the failure
+// (a receive, the decoder, the handler) has noted its own reason already.
+std::nullopt_t body_fails(FailureReason reason, std::uint64_t number) {
+    note_failure(reason);
+    note_failure_step(FailureStep::Body);
+    note_failure_line(number);
+    return std::nullopt;
+}
 
 // The separators of the status line: ASCII white space without the vertical
 // tab.
@@ -53,20 +72,29 @@ std::optional<std::uint64_t> parse_decimal(std::string_view text, std::uint64_t 
 
 // Reads one line of the status line or header section. A line that reaches
 // the bound without its line feed is longer than any the bridge sends.
-bool read_head_line(LineReader& reader, std::string& line) {
+bool read_head_line(LineReader& reader, std::string& line, FailureReason too_long) {
     if (!reader.read_line(line, kMaxHeadLineBytes)) return false;
-    return line.size() < kMaxHeadLineBytes || line.back() == '\n';
+    if (line.size() == kMaxHeadLineBytes && line.back() != '\n') {
+        note_failure(too_long);
+        return false;
+    }
+    trace_head_line(line);
+    return true;
 }
 
 // "HTTP/1.1" and a status code; the reason phrase and the line's ending are
 // not looked at.
 std::optional<std::uint16_t> read_status_line(LineReader& reader) {
     std::string line;
-    if (!read_head_line(reader, line)) return std::nullopt;
+    if (!read_head_line(reader, line, FailureReason::StatusLineTooLong)) {
+        note_failure_step(FailureStep::StatusLine);
+        return std::nullopt;
+    }
+    if (line.empty()) return fail_with(FailureReason::ClosedBeforeReply);
     std::string_view rest = line;
-    if (next_token(rest) != "HTTP/1.1") return std::nullopt;
+    if (next_token(rest) != "HTTP/1.1") return fail_with(FailureReason::NotHttp11);
     const std::optional<std::uint64_t> code = parse_decimal(next_token(rest), kMaxStatusCode);
-    if (!code) return std::nullopt;
+    if (!code) return fail_with(FailureReason::StatusCodeInvalid);
     return static_cast<std::uint16_t>(*code);
 }
 
@@ -83,23 +111,49 @@ bool is_content_length_name(std::string_view name) {
     return true;
 }
 
+enum class HeaderLine { More, End, Failed };
+
+HeaderLine header_fails(FailureReason reason) {
+    note_failure(reason);
+    return HeaderLine::Failed;
+}
+
+// Reads header line `number` (from 1): the end of the section, or a header,
+// whose value is taken if it is a Content-Length.
+HeaderLine read_header_line(LineReader& reader, std::size_t number,
+                            std::optional<std::uint64_t>& content_length) {
+    std::string line;
+    if (!read_head_line(reader, line, FailureReason::HeaderLineTooLong)) return HeaderLine::Failed;
+    if (line == "\r\n") return HeaderLine::End;
+    if (line.empty()) return header_fails(FailureReason::ClosedInHeaders);
+    if (number > kMaxHeaderLines) return header_fails(FailureReason::TooManyHeaders);
+    const std::size_t colon = line.find(':');
+    if (colon == std::string::npos) return header_fails(FailureReason::HeaderNoColon);
+    if (!is_content_length_name(std::string_view(line).substr(0, colon))) return HeaderLine::More;
+    const std::string_view value = trim_white_space(std::string_view(line).substr(colon + 1));
+    content_length = parse_decimal(value, kMaxContentLength);
+    if (!content_length) return header_fails(FailureReason::ContentLengthInvalid);
+    return HeaderLine::More;
+}
+
 // Reads the header section up to the line that is exactly CR LF and returns
 // the value of its last Content-Length header. Every Content-Length header
 // must be valid; a section without one fails. Other headers are skipped
 // unread.
 std::optional<std::uint64_t> read_content_length(LineReader& reader) {
     std::optional<std::uint64_t> content_length;
-    for (std::size_t header_lines = 0;; ++header_lines) {
-        std::string line;
-        if (!read_head_line(reader, line)) return std::nullopt;
-        if (line == "\r\n") return content_length;
-        if (header_lines == kMaxHeaderLines) return std::nullopt;
-        const std::size_t colon = line.find(':');
-        if (colon == std::string::npos) return std::nullopt;
-        if (!is_content_length_name(std::string_view(line).substr(0, colon))) continue;
-        const std::string_view value = trim_white_space(std::string_view(line).substr(colon + 1));
-        content_length = parse_decimal(value, kMaxContentLength);
-        if (!content_length) return std::nullopt;
+    for (std::size_t number = 1;; ++number) {
+        switch (read_header_line(reader, number, content_length)) {
+            case HeaderLine::More:
+                continue;
+            case HeaderLine::End:
+                if (!content_length) return fail_with(FailureReason::ContentLengthMissing);
+                return content_length;
+            case HeaderLine::Failed:
+                note_failure_step(FailureStep::HeaderSection);
+                note_failure_line(number);
+                return std::nullopt;
+        }
     }
 }
 
@@ -113,19 +167,38 @@ InvocationResult read_body(LineReader& reader, std::uint64_t content_length) {
     // Each line starts empty; the storage is kept from line to line so that
     // short lines cost no allocation.
     std::string line;
-    for (;;) {
+    for (std::uint64_t number = 1;; ++number) {
         line.clear();
-        if (!reader.read_line(line, remaining)) return std::nullopt;
+        if (!reader.read_line(line, remaining)) return body_fails(FailureReason::None, number);
         remaining -= line.size();
-        if (line.empty()) return remaining == 0 ? finished : std::nullopt;
-        if (finished) return std::nullopt;
-        if (line.back() != '\n') return std::nullopt;
-        std::optional<BridgeFrame> frame = decode_frame(trim_trailing_white_space(line));
-        if (!frame) return std::nullopt;
-        const FrameOutcome outcome = handle_frame(std::move(*frame));
-        if (outcome.kind == FrameOutcome::Kind::Fail) return std::nullopt;
+        if (line.empty()) {
+            if (remaining != 0) return body_fails(FailureReason::BodyEndedEarly, number);
+            if (!finished) return fail_with(FailureReason::NoTerminalFrame);
+            return finished;
+        }
+        if (finished) return body_fails(FailureReason::LineAfterTerminal, number);
+        if (line.back() != '\n') {
+            return body_fails(remaining == 0 ? FailureReason::BodyLineUnterminated
+                                             : FailureReason::BodyEndedEarly,
+                              number);
+        }
+        // The frame borrows the line, and is done with before the next line
+        // is read into the same storage.
+        const std::size_t trimmed = trim_trailing_white_space(line).size();
+        const std::optional<BridgeFrame> frame = decode_frame({line.data(), trimmed});
+        if (!frame) return body_fails(FailureReason::FrameNotJson, number);
+        const FrameOutcome outcome = handle_frame(*frame);
+        if (outcome.kind == FrameOutcome::Kind::Fail)
+            return body_fails(FailureReason::None, number);
         if (outcome.kind == FrameOutcome::Kind::Finished) finished = outcome.status;
     }
+}
+
+FailureReason status_failure(std::uint16_t status) {
+    if (status == kStatusUnauthorized || status == kStatusForbidden) {
+        return FailureReason::StatusUnauthorized;
+    }
+    return status == kStatusNotFound ? FailureReason::StatusNotFound : FailureReason::StatusNot200;
 }
 
 }  // namespace
@@ -135,7 +208,12 @@ InvocationResult read_response(int socket_fd) {
     const std::optional<std::uint16_t> status = read_status_line(reader);
     if (!status) return std::nullopt;
     const std::optional<std::uint64_t> content_length = read_content_length(reader);
-    if (!content_length || *status != kStatusOk) return std::nullopt;
+    if (!content_length) return std::nullopt;
+    if (*status != kStatusOk) {
+        note_failure(status_failure(*status));
+        note_failure_value(*status);
+        return std::nullopt;
+    }
     return read_body(reader, *content_length);
 }
 

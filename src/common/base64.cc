@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <string_view>
 
 #include "common/base64_avx2.h"
 
@@ -122,14 +123,23 @@ std::size_t pad_count(std::string_view text) {
     return text[text.size() - 2] == kPad ? 2 : 1;
 }
 
+// The 6-bit value of every byte, -1 outside the alphabet: the last group is
+// decoded a character at a time, by table rather than by comparisons.
+constexpr std::array<std::int8_t, 256> kSextets = [] {
+    std::array<std::int8_t, 256> table{};
+    for (int c = 0; c < 256; ++c)
+        table[c] = static_cast<std::int8_t>(sextet(static_cast<unsigned char>(c)));
+    return table;
+}();
+
 // Decodes the last group, which may end in pads, into its 1 to 3 bytes.
 // Canonical text leaves no set bits in the part of the last character that
 // does not reach a byte.
 bool decode_last_group(const unsigned char* in, std::size_t pads, unsigned char* out) {
-    const int a = sextet(in[0]);
-    const int b = sextet(in[1]);
-    const int c = pads >= 2 ? 0 : sextet(in[2]);
-    const int d = pads >= 1 ? 0 : sextet(in[3]);
+    const int a = kSextets[in[0]];
+    const int b = kSextets[in[1]];
+    const int c = pads >= 2 ? 0 : kSextets[in[2]];
+    const int d = pads >= 1 ? 0 : kSextets[in[3]];
     if ((a | b | c | d) < 0) return false;
     if (pads == 2 && (b & 0x0F) != 0) return false;
     if (pads == 1 && (c & 0x03) != 0) return false;
@@ -163,24 +173,14 @@ bool decode_groups(std::string_view text, unsigned char* out) {
 
 }  // namespace
 
-std::optional<std::string> base64_decode(std::string_view text) {
-    const std::optional<std::size_t> size = decoded_size(text);
+std::optional<std::span<char>> base64_decode_in_place(std::span<char> text) {
+    const std::string_view view(text.data(), text.size());
+    const std::optional<std::size_t> size = decoded_size(view);
     if (!size) return std::nullopt;
-    std::string bytes(*size, '\0');
-    if (*size > 0 && !decode_groups(text, reinterpret_cast<unsigned char*>(bytes.data()))) {
+    if (*size > 0 && !decode_groups(view, reinterpret_cast<unsigned char*>(text.data()))) {
         return std::nullopt;
     }
-    return bytes;
-}
-
-bool base64_decode_in_place(std::string& text) {
-    const std::optional<std::size_t> size = decoded_size(text);
-    if (!size) return false;
-    if (*size > 0 && !decode_groups(text, reinterpret_cast<unsigned char*>(text.data()))) {
-        return false;
-    }
-    text.resize(*size);
-    return true;
+    return text.first(*size);
 }
 
 }  // namespace velmot

@@ -5,18 +5,14 @@
 #pragma once
 
 #include <optional>
-#include <string>
-#include <string_view>
+#include <span>
 
 namespace velmot {
 
-// The decoded bytes (any bytes, NUL included), or nullopt. The empty text
-// decodes to no bytes.
-std::optional<std::string> base64_decode(std::string_view text);
-
-// The same decoding into the text's own storage: on success `text` holds the
-// decoded bytes, so a large chunk never needs a second buffer; on failure its
-// content is unspecified.
-[[nodiscard]] bool base64_decode_in_place(std::string& text);
+// Decodes `text` into its own storage: on success the decoded bytes (any
+// bytes, NUL included) start its first byte, and the result views them, so a
+// large chunk never needs a second buffer; the empty text decodes to no
+// bytes. On failure the content of `text` is unspecified.
+std::optional<std::span<char>> base64_decode_in_place(std::span<char> text);
 
 }  // namespace velmot

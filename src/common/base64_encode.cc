@@ -5,7 +5,7 @@
 namespace velmot {
 namespace {
 
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr const char* kAlphabet = kBase64Alphabet.data();
 
 std::uint32_t byte_at(std::string_view bytes, std::size_t i) {
     return static_cast<unsigned char>(bytes[i]);

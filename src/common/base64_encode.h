@@ -9,6 +9,10 @@
 
 namespace velmot {
 
+// The standard alphabet: the character for each 6-bit value.
+inline constexpr std::string_view kBase64Alphabet =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
 // The length of the encoding of `byte_count` bytes.
 constexpr std::size_t base64_length(std::size_t byte_count) {
     return (byte_count + 2) / 3 * 4;

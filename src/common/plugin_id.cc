@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/failure_note.h"
 #include "common/limits.h"
 
 namespace velmot {
@@ -20,10 +21,24 @@ bool is_id_char(char c) {
 }  // namespace
 
 bool is_valid_plugin_id(std::string_view id) {
-    if (id.empty() || id.size() > kMaxPluginIdBytes || id == kClientId) return false;
+    if (id == kClientId) {
+        note_failure(FailureReason::NameIsLauncher);
+        return false;
+    }
+    if (id.empty() || id.size() > kMaxPluginIdBytes) {
+        note_failure(FailureReason::PluginIdLength);
+        return false;
+    }
+    if (!is_id_start(id.front())) {
+        note_failure_at(FailureReason::PluginIdStart, 0);
+        return false;
+    }
     // Every accepted character is a single ASCII byte, so a byte test refuses
     // every non-ASCII code point whatever the length of its encoding.
-    return is_id_start(id.front()) && std::all_of(id.begin(), id.end(), is_id_char);
+    const auto bad = std::find_if_not(id.begin(), id.end(), is_id_char);
+    if (bad == id.end()) return true;
+    note_failure_at(FailureReason::PluginIdByte, static_cast<std::uint64_t>(bad - id.begin()));
+    return false;
 }
 
 }  // namespace velmot

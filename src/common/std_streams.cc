@@ -8,6 +8,7 @@
 
 #include "common/descriptor_io.h"
 #include "common/exit_codes.h"
+#include "common/failure_note.h"
 #include "common/line_buffer.h"
 
 namespace velmot {
@@ -37,7 +38,9 @@ bool write_stderr(std::string_view bytes) {
 
 bool flush_stdout_at_exit() {
     errno = 0;
-    return g_stdout.flush() || errno == EPIPE;
+    if (g_stdout.flush() || errno == EPIPE) return true;
+    note_failure(FailureReason::StdoutLostAtExit);
+    return false;
 }
 
 void write_diagnostic_or_exit(std::initializer_list<std::string_view> pieces) {

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "common/failure_note.h"
 #include "common/utf8.h"
 
 namespace velmot {
@@ -10,12 +11,24 @@ namespace {
 constexpr std::string_view kScheme = "http://";
 constexpr std::string_view kLoopback = "127.0.0.1";
 
-std::optional<std::string_view> read_variable(const char* name) {
+std::optional<std::string_view> read_variable(const char* name, FailureReason unset,
+                                              FailureReason not_utf8) {
     const char* value = std::getenv(name);
-    if (value == nullptr) return std::nullopt;
+    if (value == nullptr) {
+        note_failure(unset);
+        return std::nullopt;
+    }
     std::string_view bytes{value};
-    if (!is_valid_utf8(bytes)) return std::nullopt;
+    if (!is_valid_utf8(bytes)) {
+        note_failure(not_utf8);
+        return std::nullopt;
+    }
     return bytes;
+}
+
+std::nullopt_t refuse(FailureReason reason) {
+    note_failure(reason);
+    return std::nullopt;
 }
 
 std::optional<std::uint16_t> parse_port(std::string_view text) {
@@ -39,16 +52,20 @@ bool has_line_break(std::string_view text) {
 }  // namespace
 
 std::optional<Endpoint> parse_endpoint(std::string_view text) {
-    if (!text.starts_with(kScheme)) return std::nullopt;
+    if (!text.starts_with(kScheme)) return refuse(FailureReason::EndpointScheme);
     const std::string_view rest = text.substr(kScheme.size());
     const std::size_t slash = rest.find('/');
-    if (slash == std::string_view::npos) return std::nullopt;
+    if (slash == std::string_view::npos) return refuse(FailureReason::EndpointNoPath);
     const std::string_view authority = rest.substr(0, slash);
     const std::string_view tail = rest.substr(slash + 1);
     const std::size_t colon = authority.rfind(':');
-    if (colon != kLoopback.size() || !authority.starts_with(kLoopback)) return std::nullopt;
+    if (colon != kLoopback.size() || !authority.starts_with(kLoopback)) {
+        return refuse(FailureReason::EndpointHost);
+    }
     const std::optional<std::uint16_t> port = parse_port(authority.substr(colon + 1));
-    if (!port || tail.empty() || has_line_break(tail)) return std::nullopt;
+    if (!port) return refuse(FailureReason::EndpointPort);
+    if (tail.empty()) return refuse(FailureReason::EndpointEmptyPath);
+    if (has_line_break(tail)) return refuse(FailureReason::EndpointLineBreak);
 
     Endpoint endpoint;
     endpoint.host = kLoopback;
@@ -60,14 +77,18 @@ std::optional<Endpoint> parse_endpoint(std::string_view text) {
 }
 
 std::optional<Endpoint> read_endpoint() {
-    const std::optional<std::string_view> value = read_variable(kEndpointVariable);
+    const std::optional<std::string_view> value = read_variable(
+        kEndpointVariable, FailureReason::EndpointUnset, FailureReason::EndpointNotUtf8);
     if (!value) return std::nullopt;
     return parse_endpoint(*value);
 }
 
 std::optional<std::string_view> read_token() {
-    const std::optional<std::string_view> value = read_variable(kTokenVariable);
-    if (!value || value->empty() || has_line_break(*value)) return std::nullopt;
+    const std::optional<std::string_view> value =
+        read_variable(kTokenVariable, FailureReason::TokenUnset, FailureReason::TokenNotUtf8);
+    if (!value) return std::nullopt;
+    if (value->empty()) return refuse(FailureReason::TokenEmpty);
+    if (has_line_break(*value)) return refuse(FailureReason::TokenLineBreak);
     return value;
 }
 

@@ -1,5 +1,6 @@
 #include "launcher/invocation.h"
 
+#include "common/failure_note.h"
 #include "common/limits.h"
 #include "common/plugin_id.h"
 #include "common/utf8.h"
@@ -18,13 +19,23 @@ std::size_t count_entries(int argc, const char* const* argv) {
     return n;
 }
 
+// Arguments are numbered from 1, after the command name.
+std::nullopt_t refuse_argument(FailureReason reason, std::size_t number) {
+    note_failure(reason);
+    note_failure_line(number);
+    return std::nullopt;
+}
+
 }  // namespace
 
 ArgumentVector::ArgumentVector(int argc, const char* const* argv) noexcept
     : entries_(argv, count_entries(argc, argv)) {}
 
 std::optional<std::string_view> invocation_name(const ArgumentVector& args) {
-    if (args.size() == 0) return std::nullopt;
+    if (args.size() == 0) {
+        note_failure(FailureReason::NameMissing);
+        return std::nullopt;
+    }
     std::string_view path = args[0];
     // Walk the components from the end: the last one that is neither empty
     // nor "." decides. A leading "." that opens the path never names a file,
@@ -35,15 +46,21 @@ std::optional<std::string_view> invocation_name(const ArgumentVector& args) {
             slash == std::string_view::npos ? path : path.substr(slash + 1);
         path = slash == std::string_view::npos ? std::string_view{} : path.substr(0, slash);
         if (component.empty() || component == ".") continue;
-        if (component == ".." || !is_valid_utf8(component)) return std::nullopt;
-        return component;
+        if (component == "..") break;
+        if (is_valid_utf8(component)) return component;
+        note_failure(FailureReason::NameNotUtf8);
+        return std::nullopt;
     }
+    note_failure(FailureReason::NameNoFile);
     return std::nullopt;
 }
 
 std::optional<InvocationIdentity> invocation_plugin(std::string_view name) {
     if (name == kCoreName) return InvocationIdentity{};
-    if (!name.starts_with(kPluginPrefix)) return std::nullopt;
+    if (!name.starts_with(kPluginPrefix)) {
+        note_failure(FailureReason::NameUnknown);
+        return std::nullopt;
+    }
     const std::string_view id = name.substr(kPluginPrefix.size());
     if (!is_valid_plugin_id(id)) return std::nullopt;
     return InvocationIdentity{id};
@@ -51,16 +68,20 @@ std::optional<InvocationIdentity> invocation_plugin(std::string_view name) {
 
 std::optional<std::vector<std::string_view>> collect_arguments(const ArgumentVector& args) {
     const std::size_t count = args.size() == 0 ? 0 : args.size() - 1;
-    if (count > kMaxArguments) return std::nullopt;
+    if (count > kMaxArguments) {
+        note_failure(FailureReason::TooManyArguments);
+        note_failure_value(count);
+        return std::nullopt;
+    }
     std::vector<std::string_view> arguments;
     arguments.reserve(count);
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string_view arg = args[i];
         // Every character takes at least one byte, so an argument of at most 4096
         // bytes needs no count.
-        if (!is_valid_utf8(arg)) return std::nullopt;
+        if (!is_valid_utf8(arg)) return refuse_argument(FailureReason::ArgumentNotUtf8, i);
         if (arg.size() > kMaxArgumentCharacters && count_scalars(arg) > kMaxArgumentCharacters) {
-            return std::nullopt;
+            return refuse_argument(FailureReason::ArgumentTooLong, i);
         }
         arguments.push_back(arg);
     }

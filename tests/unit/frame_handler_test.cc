@@ -14,8 +14,11 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <ostream>
+#include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -145,8 +148,20 @@ ChildRun run_frames(std::vector<BridgeFrame> frames, Streams streams = Streams::
     return run;
 }
 
+// Frames borrow their texts, as they do from a body line; here the texts
+// live as long as the test program.
+std::span<char> kept(std::string text) {
+    static std::deque<std::string> texts;
+    std::string& stored = texts.emplace_back(std::move(text));
+    return {stored.data(), stored.size()};
+}
+std::string_view kept_view(std::string text) {
+    const std::span<char> stored = kept(std::move(text));
+    return {stored.data(), stored.size()};
+}
+
 BridgeFrame output(OutputChannel channel, std::string base64, std::uint8_t version = 1) {
-    return Output{version, channel, std::move(base64)};
+    return Output{version, channel, kept(std::move(base64))};
 }
 BridgeFrame to_stdout(std::string base64) {
     return output(OutputChannel::Stdout, std::move(base64));
@@ -156,7 +171,7 @@ BridgeFrame to_stderr(std::string base64) {
 }
 BridgeFrame failure(std::string code, std::string message, std::uint8_t exit_code = 1,
                     std::uint8_t version = 1) {
-    return Failure{version, std::move(code), std::move(message), exit_code};
+    return Failure{version, kept_view(std::move(code)), kept_view(std::move(message)), exit_code};
 }
 
 std::string encode(std::string_view bytes) {

@@ -1,0 +1,153 @@
+// Finding the first byte of a class in a run of bytes, many bytes per step:
+// blocks of 16 and 64 bytes where SSE2 is there, words of 8 elsewhere and for
+// runs shorter than a block. Two classes are searched: the bytes that end
+// plain JSON string content (read for every string of every frame line) and
+// the bytes outside ASCII (skipped by UTF-8 validation of every line).
+//
+// A class gives the same answer three ways: `byte` for one byte, `word` for
+// eight (the high bit set in every byte of the class; a borrow may also mark
+// bytes above the first one, never below it) and, with SSE2, `block` for
+// sixteen (all ones in every byte of the class).
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace velmot::byte_scan {
+
+inline constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+inline constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+
+inline std::uint64_t load64(const char* p) noexcept {
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// A quotation mark, a backslash or a byte below 0x20.
+struct StringStop {
+    static bool byte(unsigned char c) noexcept { return c == '"' || c == '\\' || c < 0x20; }
+    static std::uint64_t word(std::uint64_t v) noexcept {
+        const std::uint64_t quote = v ^ (kOnes * '"');
+        const std::uint64_t backslash = v ^ (kOnes * '\\');
+        const std::uint64_t zero_quote = (quote - kOnes) & ~quote;
+        const std::uint64_t zero_backslash = (backslash - kOnes) & ~backslash;
+        const std::uint64_t control = (v - kOnes * 0x20) & ~v;
+        return (zero_quote | zero_backslash | control) & kHighBits;
+    }
+#if defined(__SSE2__)
+    static __m128i block(__m128i v) noexcept {
+        const __m128i quote = _mm_cmpeq_epi8(v, _mm_set1_epi8('"'));
+        const __m128i backslash = _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'));
+        // Unsigned v <= 0x1F exactly when min(v, 0x1F) == v.
+        const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1F)), v);
+        return _mm_or_si128(_mm_or_si128(quote, backslash), control);
+    }
+#endif
+};
+
+// A byte of 0x80 or above.
+struct NonAscii {
+    static bool byte(unsigned char c) noexcept { return c >= 0x80; }
+    static std::uint64_t word(std::uint64_t v) noexcept { return v & kHighBits; }
+#if defined(__SSE2__)
+    // Only the high bit of each byte is looked at, so the bytes serve as is.
+    static __m128i block(__m128i v) noexcept {
+        return v;
+    }
+#endif
+};
+
+// The index of the first byte of `Class` among the `n` bytes at `p`, or `n`:
+// words of eight, then single bytes.
+template <class Class>
+std::size_t find_first_by_words(const char* p, std::size_t n) noexcept {
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const std::uint64_t found = Class::word(load64(p + i));
+        if (found == 0) continue;
+        // Only on a little-endian machine is the lowest marked bit the first
+        // byte; elsewhere the bytes below finish the search.
+        if constexpr (std::endian::native == std::endian::little) {
+            return i + static_cast<std::size_t>(std::countr_zero(found)) / 8;
+        }
+        break;
+    }
+    while (i < n && !Class::byte(static_cast<unsigned char>(p[i])))
+        ++i;
+    return i;
+}
+
+#if defined(__SSE2__)
+namespace detail {
+
+template <class Class>
+unsigned block_mask(const char* p) noexcept {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    return static_cast<unsigned>(_mm_movemask_epi8(Class::block(v)));
+}
+
+template <class Class>
+bool quad_is_clear(const char* p) noexcept {
+    const auto load = [](const char* q) {
+        return Class::block(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)));
+    };
+    const __m128i low = _mm_or_si128(load(p), load(p + 16));
+    const __m128i high = _mm_or_si128(load(p + 32), load(p + 48));
+    return _mm_movemask_epi8(_mm_or_si128(low, high)) == 0;
+}
+
+}  // namespace detail
+
+// `find_first` for at least 16 bytes whose first block of 16 holds no byte of
+// the class. The next `kLeadBlocks` blocks settle short runs (a JSON string
+// is mostly a key or a name) before the loop over 64 bytes at a time starts;
+// whole blocks follow, and the last bytes are covered by one block that
+// overlaps checked ones, whose bits are clear.
+template <class Class, std::size_t kLeadBlocks>
+std::size_t find_first_after_block(const char* p, std::size_t n) noexcept {
+    std::size_t i = 16;
+    for (std::size_t lead = 0; lead < kLeadBlocks && i + 16 <= n; ++lead, i += 16) {
+        if (const unsigned mask = detail::block_mask<Class>(p + i); mask != 0) {
+            return i + static_cast<std::size_t>(std::countr_zero(mask));
+        }
+    }
+    while (i + 64 <= n && detail::quad_is_clear<Class>(p + i))
+        i += 64;
+    for (; i + 16 <= n; i += 16) {
+        if (const unsigned mask = detail::block_mask<Class>(p + i); mask != 0) {
+            return i + static_cast<std::size_t>(std::countr_zero(mask));
+        }
+    }
+    if (i < n) {
+        if (const unsigned mask = detail::block_mask<Class>(p + n - 16); mask != 0) {
+            return n - 16 + static_cast<std::size_t>(std::countr_zero(mask));
+        }
+    }
+    return n;
+}
+#endif
+
+// The index of the first byte of `Class` among the `n` bytes at `p`, or `n`.
+// The first block is looked at here, inline, since most runs end in it; the
+// lead blocks after it are `kLeadBlocks`.
+template <class Class, std::size_t kLeadBlocks = 0>
+std::size_t find_first(const char* p, std::size_t n) noexcept {
+#if defined(__SSE2__)
+    if (n >= 16) {
+        if (const unsigned mask = detail::block_mask<Class>(p); mask != 0) {
+            return static_cast<std::size_t>(std::countr_zero(mask));
+        }
+        return find_first_after_block<Class, kLeadBlocks>(p, n);
+    }
+#endif
+    return find_first_by_words<Class>(p, n);
+}
+
+}  // namespace velmot::byte_scan

@@ -1,0 +1,86 @@
+#include "doctor/trace.h"
+
+#include <string>
+#include <string_view>
+
+#include "bridge/exchange_trace.h"
+#include "common/std_streams.h"
+#include "doctor/quote.h"
+
+namespace velmot::doctor {
+namespace {
+
+constexpr std::string_view kPrefix = "velmot_doctor: ";
+constexpr std::string_view kHeadEnd = "\r\n\r\n";
+
+std::string decimal(std::size_t value) {
+    return std::to_string(value);
+}
+
+void say(std::string_view mark, std::string_view text) {
+    std::string line(kPrefix);
+    line += mark;
+    line += text;
+    line += '\n';
+    (void)write_stderr(line);
+}
+
+// The request as sent, with the token piece replaced.
+std::string request_text(const struct iovec* pieces, std::size_t count, std::string_view token) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string_view piece(static_cast<const char*>(pieces[i].iov_base),
+                                     pieces[i].iov_len);
+        if (piece.data() == token.data() && piece.size() == token.size()) {
+            text += "<redacted, " + decimal(token.size()) + " bytes>";
+        } else {
+            text += piece;
+        }
+    }
+    return text;
+}
+
+void trace_request_lines(const struct iovec* pieces, std::size_t count, std::string_view token) {
+    const std::string text = request_text(pieces, count, token);
+    const std::size_t head_end = text.find(kHeadEnd);
+    std::string_view head = std::string_view(text).substr(0, head_end);
+    while (!head.empty()) {
+        const std::size_t end = head.find("\r\n");
+        say("> ", escaped(head.substr(0, end)));
+        head.remove_prefix(end == std::string_view::npos ? head.size() : end + 2);
+    }
+    if (head_end != std::string::npos) {
+        say("> ", escaped(std::string_view(text).substr(head_end + kHeadEnd.size())));
+    }
+}
+
+void trace_head(std::string_view line) {
+    if (line.ends_with('\n')) line.remove_suffix(1);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    if (!line.empty()) say("< ", escaped(line));
+}
+
+void trace_output_frame(OutputChannel channel, std::size_t decoded_bytes) {
+    say("frame: ", std::string("output, ") +
+                       (channel == OutputChannel::Stdout ? "stdout" : "stderr") + ", " +
+                       decimal(decoded_bytes) + " bytes");
+}
+
+void trace_terminal_frame(std::uint8_t exit_code) {
+    say("frame: ", "terminal, exit code " + decimal(exit_code));
+}
+
+void trace_failure_frame(std::string_view code, std::uint8_t exit_code) {
+    say("frame: ", "failure, code " + quoted(code) + ", exit code " + decimal(exit_code));
+}
+
+constexpr ExchangeWatcher kWatcher{trace_request_lines, trace_head, trace_output_frame,
+                                   trace_terminal_frame, trace_failure_frame};
+
+}  // namespace
+
+void start_trace() {
+    watch_exchange(&kWatcher);
+}
+
+}  // namespace velmot::doctor
