@@ -84,14 +84,7 @@ class DevBridgeHostileTest : public ::testing::Test {
     }
 
     ChildPlan launcher_plan(const std::string& id, const std::vector<std::string>& args) {
-        const std::string link = dir_.path() + "/velmot-" + id;
-        if (::access(link.c_str(), F_OK) != 0) dir_.link("velmot-" + id, VELMOT_LAUNCHER_PATH);
-        ChildPlan plan;
-        plan.executable = link;
-        plan.argv = {link};
-        plan.argv.insert(plan.argv.end(), args.begin(), args.end());
-        plan.env = bridge_.launcher_env();
-        return plan;
+        return testing::launcher_plan(dir_, bridge_, "velmot-" + id, args);
     }
 
     std::string post(std::string_view body) {

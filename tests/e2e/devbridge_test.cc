@@ -73,17 +73,8 @@ class DevBridgeTest : public ::testing::Test {
     const std::string log_ = dir_.path() + "/bridge.log";
     ServedBridge bridge_{kBridge, kCommands, log_};
 
-    // The launcher started under `name` (a link to it, as an installation
-    // makes), with the bridge's variables and nothing else.
     ChildPlan launcher_plan(const std::string& name, const std::vector<std::string>& args) {
-        const std::string link = dir_.path() + "/" + name;
-        if (::access(link.c_str(), F_OK) != 0) dir_.link(name, VELMOT_LAUNCHER_PATH);
-        ChildPlan plan;
-        plan.executable = link;
-        plan.argv = {link};
-        plan.argv.insert(plan.argv.end(), args.begin(), args.end());
-        plan.env = bridge_.launcher_env();
-        return plan;
+        return testing::launcher_plan(dir_, bridge_, name, args);
     }
 
     Outcome launch(const std::string& name, const std::vector<std::string>& args) {

@@ -102,6 +102,18 @@ ServedBridge::~ServedBridge() {
     if (!stopped_) stop();
 }
 
+ChildPlan launcher_plan(const TempDir& dir, const ServedBridge& bridge, const std::string& name,
+                        const std::vector<std::string>& args) {
+    const std::string link = dir.path() + "/" + name;
+    if (::access(link.c_str(), F_OK) != 0) dir.link(name, VELMOT_LAUNCHER_PATH);
+    ChildPlan plan;
+    plan.executable = link;
+    plan.argv = {link};
+    plan.argv.insert(plan.argv.end(), args.begin(), args.end());
+    plan.env = bridge.launcher_env();
+    return plan;
+}
+
 std::vector<std::string> ServedBridge::launcher_env() const {
     return {"VELMOT_INTERNAL_PLUGIN_CLI_ENDPOINT=" + endpoint_,
             "VELMOT_INTERNAL_PLUGIN_CLI_TOKEN=" + token_};

@@ -15,6 +15,7 @@
 
 #include "common/unique_fd.h"
 #include "support/child_process.h"
+#include "support/temp_dir.h"
 
 namespace velmot::testing {
 
@@ -46,6 +47,12 @@ class ServedBridge {
     std::uint16_t port_ = 0;
     bool stopped_ = false;
 };
+
+// The launcher started under `name` (a link to it in `dir`, made when
+// missing, as an installation makes), with `args` and the variables of
+// `bridge` and nothing else.
+ChildPlan launcher_plan(const TempDir& dir, const ServedBridge& bridge, const std::string& name,
+                        const std::vector<std::string>& args);
 
 // The value of `name` in export lines of the form export NAME='value',
 // with the shell's single quoting undone; empty when absent.
