@@ -172,6 +172,35 @@ TEST_F(DevBridgeHostileTest, SlowClientsDelayNobodyAndNotTheStop) {
     EXPECT_TRUE(WIFEXITED(stopped) && WEXITSTATUS(stopped) == 0) << stopped;
 }
 
+TEST_F(DevBridgeHostileTest, StoppingAnswersRequestsStillWaitingForTheirTurn) {
+    std::vector<std::unique_ptr<ChildProcess>> running;
+    for (int i = 0; i < 16; ++i) {
+        const std::string fifo = dir_.path() + "/held" + std::to_string(i);
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        running.push_back(std::make_unique<ChildProcess>(launcher_plan("hold", {fifo})));
+        const UniqueFd held(::open(fifo.c_str(), O_RDONLY | O_CLOEXEC));
+        char line[8];
+        ASSERT_EQ(::read(held.get(), line, sizeof line), 8);
+    }
+    const UniqueFd waiting = connect_to(bridge_.port());
+    ASSERT_TRUE(write_all(
+        waiting.get(),
+        post(R"({"protocol_version":1,"kind":"plugin_cli_invoke","plugin_id":"hold","argv":[]})")));
+    // Requests are read in the order they arrive: once a later one has been
+    // refused, the waiting one has been read and waits for a worker.
+    EXPECT_EQ(
+        http_exchange(bridge_.port(), invocation_post(bridge_.port(), "{}", "")).substr(0, 13),
+        "HTTP/1.1 401 ");
+    bridge_.stop();
+    for (auto& launcher : running)
+        EXPECT_EQ(launcher->finish().exit_code(), 128 + SIGTERM);
+    std::string reply;
+    char block[4096];
+    for (ssize_t got; (got = ::recv(waiting.get(), block, sizeof block, 0)) > 0;)
+        reply.append(block, static_cast<std::size_t>(got));
+    EXPECT_NE(reply.find(R"("code":"bridge_stopping")"), std::string::npos) << reply;
+}
+
 TEST_F(DevBridgeHostileTest, NoOtherSocketCanBindItsPort) {
     const UniqueFd other(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     const int on = 1;
