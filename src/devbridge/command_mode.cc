@@ -7,7 +7,6 @@
 #include "common/descriptor_io.h"
 #include "devbridge/bridge_modes.h"
 #include "devbridge/devbridge_limits.h"
-#include "devbridge/export_lines.h"
 #include "devbridge/spawn.h"
 
 namespace velmot::devbridge {
