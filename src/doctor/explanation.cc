@@ -35,8 +35,8 @@ std::string_view next_step_text(NextStep next) {
     switch (next) {
         case NextStep::StartBridge:
             return "start the host application, or the development bridge "
-                   "(velmot_devbridge --serve), and run the command from a shell that has its "
-                   "two variables";
+                   "(eval \"$(velmot_devbridge --serve)\"), and run the command from a shell "
+                   "that has its two variables";
         case NextStep::SetVariables:
             return "set VELMOT_INTERNAL_PLUGIN_CLI_ENDPOINT and VELMOT_INTERNAL_PLUGIN_CLI_TOKEN "
                    "exactly as the host application or the development bridge gives them";
