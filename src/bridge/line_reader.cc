@@ -64,8 +64,6 @@ bool LineReader::refill() {
         if (received > 0) {
             begin_ = 0;
             end_ = static_cast<std::size_t>(received);
-            block_checked_ = false;
-            valid_end_ = 0;
             return true;
         }
         if (received == 0) {
@@ -80,21 +78,6 @@ bool LineReader::refill() {
     }
 }
 
-bool LineReader::check_buffered(std::size_t size) {
-    // The first whole line of a receive checks everything from its start to
-    // the last complete sequence: lines start after a line feed, so every
-    // line within a valid stretch is valid too. Bytes beyond the caller's
-    // limit may be checked but are never taken; should they fail, each line
-    // is checked on its own.
-    if (!block_checked_) {
-        block_checked_ = true;
-        const std::string_view rest(buffer_ + begin_, end_ - begin_);
-        const std::size_t settled = settled_end(rest);
-        valid_end_ = is_valid_utf8(rest.substr(0, settled)) ? begin_ + settled : 0;
-    }
-    return begin_ + size <= valid_end_ || is_valid_utf8({buffer_ + begin_, size});
-}
-
 bool LineReader::read_line(std::string& line, std::uint64_t limit) {
     std::size_t searched = 0;
     if (begin_ < end_) {
@@ -104,21 +87,48 @@ bool LineReader::read_line(std::string& line, std::uint64_t limit) {
         searched = available;
         if (const auto* feed = static_cast<const char*>(std::memchr(start, '\n', available))) {
             const auto size = static_cast<std::size_t>(feed - start) + 1;
-            if (begin_ + size > valid_end_ && !check_buffered(size)) return not_utf8();
             line.assign(start, size);
             begin_ += size;
-            return true;
+            return is_valid_utf8(line) || not_utf8();
         }
     }
-    return read_spanning_line(line, limit, searched);
+    return read_spanning_line(line, limit, searched, true);
 }
 
-bool LineReader::read_spanning_line(std::string& line, std::uint64_t limit, std::size_t searched) {
+std::optional<std::span<char>> LineReader::read_body_line(std::string& storage,
+                                                          std::uint64_t limit) {
+    std::size_t searched = 0;
+    if (begin_ < end_) {
+        char* start = buffer_ + begin_;
+        const auto available =
+            static_cast<std::size_t>(std::min<std::uint64_t>(end_ - begin_, limit));
+        searched = available;
+        if (auto* feed = static_cast<char*>(std::memchr(start, '\n', available))) {
+            const auto size = static_cast<std::size_t>(feed - start) + 1;
+            begin_ += size;
+            return std::span<char>(start, size);
+        }
+    }
+    storage.clear();
+    if (!read_spanning_line(storage, limit, searched, false)) return std::nullopt;
+    return std::span<char>(storage);
+}
+
+bool LineReader::read_spanning_line(std::string& line, std::uint64_t limit, std::size_t searched,
+                                    bool check_utf8) {
     Utf8Progress utf8;
     while (line.size() < limit) {
         if (begin_ == end_) {
             if (closed_) break;
-            if (!refill()) return false;
+            if (!refill()) {
+                // Bytes that are already not UTF-8 fail the line for that, as
+                // they would have as they arrived had the line been checked.
+                if (!check_utf8 && !utf8.check_settled(line)) {
+                    clear_failure_note();
+                    return not_utf8();
+                }
+                return false;
+            }
             if (closed_) break;
         }
         const std::uint64_t wanted = limit - line.size();
@@ -142,13 +152,9 @@ bool LineReader::read_spanning_line(std::string& line, std::uint64_t limit, std:
         }
         line.append(start, available);
         begin_ += available;
-        if (!utf8.check_settled(line)) return not_utf8();
+        if (check_utf8 && !utf8.check_settled(line)) return not_utf8();
     }
-    // Cut short by the limit or the end of the stream, the line may have
-    // stopped inside a sequence: what follows is no longer known to start
-    // one.
-    if (line.empty() || line.back() != '\n') valid_end_ = 0;
-    return utf8.check_all(line) || not_utf8();
+    return !check_utf8 || utf8.check_all(line) || not_utf8();
 }
 
 }  // namespace velmot

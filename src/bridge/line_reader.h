@@ -3,17 +3,16 @@
 // that arrive together with the end of one line stay in the buffer for the
 // next; the buffer is refilled with one receive only when it is empty.
 //
-// Most lines arrive whole within one receive. For those the reader checks
-// the UTF-8 of what the receive brought once, for all the lines in it, and
-// copies each line out with one search for its line feed; only a line that
-// spans receives, or one in a block that fails that check, is checked on its
-// own.
-//
 // A line is every byte up to and including a line feed; it ends early when
 // the bridge closes its side or when the caller's byte limit is reached (the
 // remaining body bytes, so a body read never takes a byte beyond
-// Content-Length and never receives once nothing remains). Every line read
-// must be valid UTF-8 as a whole.
+// Content-Length and never receives once nothing remains).
+//
+// Head lines are checked to be valid UTF-8 here. Body lines are not: the
+// frame decoder checks the UTF-8 of every string it scans, which is where a
+// frame line's non-ASCII bytes can stand, so the body reader checks a line
+// itself only when it refuses one. A body line that arrives whole within one
+// receive is handed over where it lies in the read buffer, without a copy.
 //
 // The reader borrows the socket; it lives on the caller's stack for the
 // length of one reply.
@@ -21,6 +20,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 
 #include "common/limits.h"
@@ -39,22 +40,26 @@ class LineReader {
     // (the receive time limit included) or the bytes are not valid UTF-8.
     [[nodiscard]] bool read_line(std::string& line, std::uint64_t limit);
 
+    // The next line of at most `limit` bytes, unchecked: a view of the read
+    // buffer when the line lies there whole, else of `storage`, which then
+    // holds it. Empty when there was nothing more to read; no value when a
+    // receive fails, or when the bytes gathered so far are already not UTF-8
+    // as a receive fails. The caller may change the bytes; the view lasts
+    // until the next read.
+    [[nodiscard]] std::optional<std::span<char>> read_body_line(std::string& storage,
+                                                                std::uint64_t limit);
+
   private:
     [[nodiscard]] bool refill();
-    // `searched` bytes at the front of the buffer are known to hold no line
-    // feed.
+    // Appends the rest of a line that goes on past the buffered bytes, the
+    // first `searched` of which are known to hold no line feed. With
+    // `check_utf8`, fails as soon as the bytes are not UTF-8.
     [[nodiscard]] bool read_spanning_line(std::string& line, std::uint64_t limit,
-                                          std::size_t searched);
-    [[nodiscard]] bool check_buffered(std::size_t size);
+                                          std::size_t searched, bool check_utf8);
 
     int fd_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
-    // Lines that start at `begin_` and end at or before `valid_end_` are
-    // valid UTF-8; 0 until the buffered bytes have been checked, or when they
-    // failed the check.
-    std::size_t valid_end_ = 0;
-    bool block_checked_ = false;
     bool closed_ = false;
     char buffer_[kReadBufferBytes];
 };

@@ -1,8 +1,8 @@
 // Finding the first byte of a class in a run of bytes, many bytes per step:
 // blocks of 16 and 64 bytes where SSE2 is there, words of 8 elsewhere and for
 // runs shorter than a block. Two classes are searched: the bytes that end
-// plain JSON string content (read for every string of every frame line) and
-// the bytes outside ASCII (skipped by UTF-8 validation of every line).
+// plain ASCII content of a JSON string (read for every string of every frame
+// line) and the bytes outside ASCII (skipped by UTF-8 validation).
 //
 // A class gives the same answer three ways: `byte` for one byte, `word` for
 // eight (the high bit set in every byte of the class; a borrow may also mark
@@ -30,24 +30,29 @@ inline std::uint64_t load64(const char* p) noexcept {
     return v;
 }
 
-// A quotation mark, a backslash or a byte below 0x20.
+// A quotation mark, a backslash, a byte below 0x20 or one above 0x7F: the
+// scan of a string stops at every byte that is not plain ASCII content, so
+// that the string's UTF-8 is checked in the same pass.
 struct StringStop {
-    static bool byte(unsigned char c) noexcept { return c == '"' || c == '\\' || c < 0x20; }
+    static bool byte(unsigned char c) noexcept {
+        return c == '"' || c == '\\' || c < 0x20 || c >= 0x80;
+    }
     static std::uint64_t word(std::uint64_t v) noexcept {
         const std::uint64_t quote = v ^ (kOnes * '"');
         const std::uint64_t backslash = v ^ (kOnes * '\\');
         const std::uint64_t zero_quote = (quote - kOnes) & ~quote;
         const std::uint64_t zero_backslash = (backslash - kOnes) & ~backslash;
         const std::uint64_t control = (v - kOnes * 0x20) & ~v;
-        return (zero_quote | zero_backslash | control) & kHighBits;
+        return (zero_quote | zero_backslash | control | v) & kHighBits;
     }
 #if defined(__SSE2__)
     static __m128i block(__m128i v) noexcept {
         const __m128i quote = _mm_cmpeq_epi8(v, _mm_set1_epi8('"'));
         const __m128i backslash = _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'));
-        // Unsigned v <= 0x1F exactly when min(v, 0x1F) == v.
-        const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1F)), v);
-        return _mm_or_si128(_mm_or_si128(quote, backslash), control);
+        // As signed bytes, those below 0x20 and those above 0x7F are exactly
+        // the ones less than 0x20.
+        const __m128i control_or_high = _mm_cmplt_epi8(v, _mm_set1_epi8(0x20));
+        return _mm_or_si128(_mm_or_si128(quote, backslash), control_or_high);
     }
 #endif
 };
