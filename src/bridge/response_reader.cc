@@ -179,11 +179,8 @@ std::nullopt_t line_fails(std::span<const char> line, FailureReason reason, std:
 InvocationResult read_body(LineReader& reader, std::uint64_t content_length) {
     std::uint64_t remaining = content_length;
     InvocationResult finished;  // set by the terminal frame
-    // A line that spans receives is gathered here; the storage is kept from
-    // line to line so that such lines cost no allocation.
-    std::string storage;
     for (std::uint64_t number = 1;; ++number) {
-        const std::optional<std::span<char>> read = reader.read_body_line(storage, remaining);
+        const std::optional<std::span<char>> read = reader.read_body_line(remaining);
         if (!read) return body_fails(FailureReason::None, number);
         const std::span<char> line = *read;
         remaining -= line.size();
