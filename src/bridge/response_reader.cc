@@ -172,6 +172,17 @@ std::nullopt_t line_fails(std::span<const char> line, FailureReason reason, std:
     return body_fails(reason, number);
 }
 
+// The size of a body line that ends in a line feed without its trailing white
+// space. Nearly always only the line feed goes, after a closing bracket.
+std::size_t trimmed_size(std::span<const char> line) {
+    const std::size_t size = line.size();
+    if (size >= 2) {
+        const auto before_feed = static_cast<unsigned char>(line[size - 2]);
+        if (before_feed > ' ' && before_feed < 0x80) return size - 1;
+    }
+    return trim_trailing_white_space({line.data(), size}).size();
+}
+
 // Reads the body one line at a time within `content_length` bytes, each line
 // decoded and handled before the next is read. The terminal frame's line
 // must be the last, and the body must end exactly at `content_length`: once
@@ -198,8 +209,7 @@ InvocationResult read_body(LineReader& reader, std::uint64_t content_length) {
         }
         // The frame borrows the line, and is done with before the next line
         // is read.
-        const std::size_t trimmed = trim_trailing_white_space({line.data(), line.size()}).size();
-        const std::optional<BridgeFrame> frame = decode_frame(line.first(trimmed));
+        const std::optional<BridgeFrame> frame = decode_frame(line.first(trimmed_size(line)));
         if (!frame) return line_fails(line, FailureReason::FrameNotJson, number);
         const FrameOutcome outcome = handle_frame(*frame);
         if (outcome.kind == FrameOutcome::Kind::Fail)
