@@ -98,12 +98,12 @@ std::optional<std::span<char>> LineReader::next_line(std::uint64_t limit, bool c
         searched = available;
         if (available == limit || closed_) break;
         // The line goes on past what has arrived.
-        const std::string_view so_far(start, available);
-        if (check_utf8 && !utf8.check_settled(so_far)) return not_utf8();
+        if (check_utf8 && !utf8.check_settled({start, available})) return not_utf8();
         if (!receive()) {
             // Bytes that are already not UTF-8 fail the line for that, as
-            // they would have as they arrived had the line been checked.
-            if (!check_utf8 && !utf8.check_settled(so_far)) {
+            // they would have as they arrived had the line been checked. The
+            // receive has moved them to the front.
+            if (!check_utf8 && !utf8.check_settled({bytes_.get(), available})) {
                 clear_failure_note();
                 return not_utf8();
             }
