@@ -22,17 +22,24 @@ std::nullopt_t refuse(const JsonReader& reader, FailureReason reason) noexcept {
 constexpr std::string_view kTagNames[] = {"plugin_cli_output", "plugin_cli_terminal",
                                           "plugin_cli_failure"};
 
-// The tag value, which must be a string naming a variant. The names are
-// first matched as a bridge writes them, without escapes.
-std::optional<Tag> read_tag(JsonReader& reader, JsonReader::NameBuffer& buffer) noexcept {
-    for (std::size_t i = 0; i < std::size(kTagNames); ++i) {
-        if (reader.consume_quoted(kTagNames[i])) return static_cast<Tag>(i);
-    }
+// A tag value written otherwise than a bridge writes it: with escapes,
+// white space before it, or not a tag at all.
+[[gnu::noinline]] std::optional<Tag> read_other_tag(JsonReader& reader) noexcept {
+    JsonReader::NameBuffer buffer;
     const std::optional<std::string_view> name = reader.read_name(buffer);
     for (std::size_t i = 0; name && i < std::size(kTagNames); ++i) {
         if (*name == kTagNames[i]) return static_cast<Tag>(i);
     }
     return std::nullopt;
+}
+
+// The tag value, which must be a string naming a variant. The names are
+// first matched as a bridge writes them, without escapes.
+std::optional<Tag> read_tag(JsonReader& reader) noexcept {
+    for (std::size_t i = 0; i < std::size(kTagNames); ++i) {
+        if (reader.consume_quoted(kTagNames[i])) return static_cast<Tag>(i);
+    }
+    return read_other_tag(reader);
 }
 
 // ---- Field conversions ----
@@ -77,17 +84,9 @@ bool read_null_or_empty_object(JsonReader& reader) noexcept {
     return true;
 }
 
-// "stdout" or "stderr" as a string, or as the single key of an object whose
-// value is null or {}.
-bool read_channel(JsonReader& reader, OutputChannel& field) noexcept {
-    if (reader.consume_quoted("stdout")) {
-        field = OutputChannel::Stdout;
-        return true;
-    }
-    if (reader.consume_quoted("stderr")) {
-        field = OutputChannel::Stderr;
-        return true;
-    }
+// A channel written otherwise than a bridge writes it: with escapes, as an
+// object, or not a channel at all.
+[[gnu::noinline]] bool read_other_channel(JsonReader& reader, OutputChannel& field) noexcept {
     if (reader.next_is('"')) {
         const std::optional<std::span<char>> name = reader.read_string();
         return name && channel_named(*name, field);
@@ -99,6 +98,20 @@ bool read_channel(JsonReader& reader, OutputChannel& field) noexcept {
     if (!reader.consume('}')) return false;  // a second member fails here
     reader.close();
     return true;
+}
+
+// "stdout" or "stderr" as a string, or as the single key of an object whose
+// value is null or {}.
+bool read_channel(JsonReader& reader, OutputChannel& field) noexcept {
+    if (reader.consume_quoted("stdout")) {
+        field = OutputChannel::Stdout;
+        return true;
+    }
+    if (reader.consume_quoted("stderr")) {
+        field = OutputChannel::Stderr;
+        return true;
+    }
+    return read_other_channel(reader, field);
 }
 
 // ---- One table of fields per variant ----
@@ -268,7 +281,7 @@ std::optional<TagMember> find_tag_member(JsonReader reader) noexcept {
         if (!reader.consume(':')) return refuse(reader, FailureReason::FrameNotJson);
         if (is_tag) {
             const std::size_t value = reader.position();
-            const std::optional<Tag> tag = read_tag(reader, buffer);
+            const std::optional<Tag> tag = read_tag(reader);
             if (!tag) {
                 reader.seek(value);
                 return refuse(reader, FailureReason::FrameKindUnknown);
@@ -349,9 +362,8 @@ std::optional<BridgeFrame> read_elements(JsonReader& reader) noexcept {
 
 std::optional<BridgeFrame> decode_array_form(JsonReader& reader) noexcept {
     if (!reader.open('[')) return std::nullopt;
-    JsonReader::NameBuffer buffer;
     const std::size_t value = reader.position();
-    const std::optional<Tag> tag = read_tag(reader, buffer);  // [] fails here
+    const std::optional<Tag> tag = read_tag(reader);  // [] fails here
     if (!tag) {
         reader.seek(value);
         return refuse(reader, FailureReason::FrameKindUnknown);

@@ -66,7 +66,7 @@ FrameOutcome handle(const Failure& frame) {
 
 }  // namespace
 
-FrameOutcome handle_frame(BridgeFrame frame) {
+FrameOutcome handle_frame(const BridgeFrame& frame) {
     return std::visit([](const auto& variant) { return handle(variant); }, frame);
 }
 

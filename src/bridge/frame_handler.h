@@ -24,6 +24,6 @@ struct FrameOutcome {
 // The frame borrows its body line (see bridge_frame.h); an output chunk is
 // decoded over its Base64 text there. When a failure frame's line cannot be written to standard
 // error, the process ends at once with status 101 (standard output is flushed first).
-FrameOutcome handle_frame(BridgeFrame frame);
+FrameOutcome handle_frame(const BridgeFrame& frame);
 
 }  // namespace velmot

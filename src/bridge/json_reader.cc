@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "common/failure_note.h"
+#include "common/utf8.h"
 
 namespace velmot {
 namespace {
@@ -176,11 +177,24 @@ bool JsonReader::too_deep() const noexcept {
     return false;
 }
 
+// `string_stop` from a byte above 0x7F on: past each valid UTF-8 sequence
+// and the ASCII content after it.
+char* JsonReader::stop_after_utf8(char* from) const noexcept {
+    char* stop = from;
+    while (stop != end_ && static_cast<unsigned char>(*stop) >= 0x80) {
+        const std::size_t length =
+            utf8_sequence_length({stop, static_cast<std::size_t>(end_ - stop)});
+        if (length == 0) break;  // not UTF-8: the string ends in failure here
+        stop = plain_ascii_end(stop + length);
+    }
+    return stop;
+}
+
 // A name whose plain content starting at `start` ended at `stop` with
 // something other than its closing quotation mark.
 std::optional<std::string_view> JsonReader::name_with_escapes(char* start, char* stop,
                                                               NameBuffer& buffer) noexcept {
-    if (stop == end_ || *stop != '\\') return std::nullopt;  // a raw control byte
+    if (stop == end_ || *stop != '\\') return std::nullopt;  // a raw control byte, or not UTF-8
     p_ = stop;
     char* const closing = rest_after_escape<false>(stop);
     if (closing == nullptr) return std::nullopt;
@@ -219,7 +233,7 @@ bool JsonReader::skip_value() noexcept {
 // A string whose plain content starting at `start` ended at `stop` with
 // something other than its closing quotation mark.
 std::optional<std::span<char>> JsonReader::decode_rest_of_string(char* start, char* stop) noexcept {
-    if (stop == end_ || *stop != '\\') return std::nullopt;  // a raw control byte
+    if (stop == end_ || *stop != '\\') return std::nullopt;  // a raw control byte, or not UTF-8
     p_ = stop;
     char* const decoded_end = rest_after_escape<true>(stop);
     if (decoded_end == nullptr) return std::nullopt;
@@ -229,26 +243,35 @@ std::optional<std::span<char>> JsonReader::decode_rest_of_string(char* start, ch
 // Reads the rest of a string from its first backslash, where the reader
 // stands, to just past its closing quotation mark. With kDecode, the decoded
 // bytes are written from `backslash` on, each piece at a place the reading
-// has passed, and the end of the decoded content is returned; without, the
-// line is left as it is and the closing quotation mark is returned. Null if
-// the string breaks a rule.
+// has passed, and the end of the decoded content is returned; the bytes
+// between that end and the first byte the reading has not taken apart become
+// spaces, whether the string is accepted or not, so that no piece of a moved
+// sequence is left behind. Without kDecode, the line is left as it is and the
+// closing quotation mark is returned. Null if the string breaks a rule.
 template <bool kDecode>
 char* JsonReader::rest_after_escape(char* backslash) noexcept {
     char* out = backslash;
-    while (true) {
-        if (!escape<kDecode>(out)) return nullptr;
+    char* as_received = p_;  // the line is unchanged from here on
+    char* result = nullptr;
+    while (escape<kDecode>(out)) {
         char* const stop = string_stop(p_);
-        if (stop == end_) return nullptr;
+        as_received = p_;  // after an escape, which is ASCII
+        if (stop == end_) break;
         if constexpr (kDecode) {
             std::memmove(out, p_, static_cast<std::size_t>(stop - p_));
             out += stop - p_;
         }
         p_ = stop;
-        if (*stop == '"') break;
-        if (*stop != '\\') return nullptr;
+        as_received = stop;
+        if (*stop == '"') {
+            ++p_;
+            result = kDecode ? out : stop;
+            break;
+        }
+        if (*stop != '\\') break;
     }
-    ++p_;
-    return kDecode ? out : p_ - 1;
+    if constexpr (kDecode) std::memset(out, ' ', static_cast<std::size_t>(as_received - out));
+    return result;
 }
 
 // One escape, starting at its backslash.

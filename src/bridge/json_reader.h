@@ -6,17 +6,22 @@
 //
 // Strings are decoded in place: a string with escapes has its decoded bytes
 // written over its own content in the line (decoded text is never longer than
-// its escaped form), and the result is a view of them. Only `read_string`
-// writes; `read_name` and `skip_value` leave the line as it was, so that a
-// first look at a line does not change what a second reading sees.
+// its escaped form), and the result is a view of them; the bytes left over
+// between the decoded text and the closing quotation mark become spaces, so
+// that the line stays valid UTF-8 exactly where it was before. Only
+// `read_string` writes; `read_name` and `skip_value` leave the line as it
+// was, so that a first look at a line does not change what a second reading
+// sees.
 //
 // The rules: whitespace is exactly space, tab, line feed and carriage return;
 // strings reject raw bytes below 0x20 and lone surrogate escapes; numbers
 // follow the JSON grammar, and one that is not written with digits only (or
 // does not fit in 64 bits) must be finite in double precision (one too small
 // becomes zero and passes); containers nest at most kMaxFrameNesting levels.
-// The input is taken to be valid UTF-8 already. Every rule violation is a
-// failed read.
+// The content of every string must be valid UTF-8, which the scan for its end
+// checks on the way; every token outside strings is ASCII. So a line read
+// without a failure is valid UTF-8 throughout, and the reader needs no
+// separate check of the line. Every rule violation is a failed read.
 #pragma once
 
 #include <array>
@@ -150,14 +155,21 @@ class JsonReader {
             ++p_;
     }
     // The first byte from `from` on that ends plain string content: a
-    // quotation mark, a backslash or a byte below 0x20; `end_` if none does.
-    // Most strings of a frame are keys and names, settled by the first few
-    // blocks before the scan turns to 64 bytes a step.
+    // quotation mark, a backslash, a byte below 0x20 or the start of bytes
+    // that are not UTF-8; `end_` if none does. Most strings of a frame are
+    // keys and names, settled by the first few blocks before the scan turns
+    // to 64 bytes a step; most hold only ASCII.
     char* string_stop(char* from) const noexcept {
+        char* const stop = plain_ascii_end(from);
+        if (stop != end_ && static_cast<unsigned char>(*stop) >= 0x80) return stop_after_utf8(stop);
+        return stop;
+    }
+    char* plain_ascii_end(char* from) const noexcept {
         constexpr std::size_t kLeadBlocks = 3;
         return from + byte_scan::find_first<byte_scan::StringStop, kLeadBlocks>(
                           from, static_cast<std::size_t>(end_ - from));
     }
+    char* stop_after_utf8(char* from) const noexcept;
     std::optional<std::span<char>> decode_rest_of_string(char* start, char* stop) noexcept;
     std::optional<std::string_view> name_with_escapes(char* start, char* stop,
                                                       NameBuffer& buffer) noexcept;

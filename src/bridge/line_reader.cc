@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "common/failure_note.h"
+#include "common/limits.h"
 #include "common/utf8.h"
 
 namespace velmot {
@@ -51,25 +53,76 @@ class Utf8Progress {
     std::size_t checked_ = 0;
 };
 
-bool not_utf8() {
+std::nullopt_t not_utf8() {
     note_failure(FailureReason::NotUtf8);
-    return false;
+    return std::nullopt;
 }
 
 }  // namespace
 
-bool LineReader::refill() {
-    for (;;) {
-        const ssize_t received = ::recv(fd_, buffer_, sizeof buffer_, 0);
-        if (received > 0) {
-            begin_ = 0;
-            end_ = static_cast<std::size_t>(received);
-            block_checked_ = false;
-            valid_end_ = 0;
-            return true;
+bool LineReader::read_line(std::string& line, std::uint64_t limit) {
+    const std::optional<std::span<char>> taken = next_line(limit, true);
+    if (!taken) return false;
+    line.assign(taken->data(), taken->size());
+    return true;
+}
+
+std::optional<std::span<char>> LineReader::read_body_line(std::uint64_t limit) {
+    // Most body lines end among the bytes already kept.
+    char* const start = bytes_.get() + begin_;
+    const auto available = static_cast<std::size_t>(std::min<std::uint64_t>(end_ - begin_, limit));
+    if (available > 0) {
+        if (const auto* feed = static_cast<const char*>(std::memchr(start, '\n', available))) {
+            const auto size = static_cast<std::size_t>(feed - start) + 1;
+            begin_ += size;
+            return std::span<char>(start, size);
         }
-        if (received == 0) {
-            closed_ = true;
+    }
+    return next_line(limit, false);
+}
+
+std::optional<std::span<char>> LineReader::next_line(std::uint64_t limit, bool check_utf8) {
+    std::size_t searched = 0;  // kept bytes known to hold no line feed
+    Utf8Progress utf8;
+    for (;;) {
+        const auto available =
+            static_cast<std::size_t>(std::min<std::uint64_t>(end_ - begin_, limit));
+        char* const start = bytes_.get() + begin_;
+        const auto* feed = available > searched ? static_cast<const char*>(std::memchr(
+                                                      start + searched, '\n', available - searched))
+                                                : nullptr;
+        if (feed != nullptr) {
+            searched = static_cast<std::size_t>(feed - start) + 1;
+            break;
+        }
+        searched = available;
+        if (available == limit || closed_) break;
+        // The line goes on past what has arrived.
+        if (check_utf8 && !utf8.check_settled({start, available})) return not_utf8();
+        if (!receive()) {
+            // Bytes that are already not UTF-8 fail the line for that, as
+            // they would have as they arrived had the line been checked. The
+            // receive has moved them to the front.
+            if (!check_utf8 && !utf8.check_settled({bytes_.get(), available})) {
+                clear_failure_note();
+                return not_utf8();
+            }
+            return std::nullopt;
+        }
+    }
+    const std::span<char> line(bytes_.get() + begin_, searched);
+    begin_ += searched;
+    if (check_utf8 && !utf8.check_all({line.data(), line.size()})) return not_utf8();
+    return line;
+}
+
+bool LineReader::receive() {
+    make_room();
+    for (;;) {
+        const ssize_t received = ::recv(fd_, bytes_.get() + end_, kReadBufferBytes, 0);
+        if (received >= 0) {
+            end_ += static_cast<std::size_t>(received);
+            closed_ = received == 0;
             return true;
         }
         if (errno == EINTR) continue;
@@ -80,75 +133,22 @@ bool LineReader::refill() {
     }
 }
 
-bool LineReader::check_buffered(std::size_t size) {
-    // The first whole line of a receive checks everything from its start to
-    // the last complete sequence: lines start after a line feed, so every
-    // line within a valid stretch is valid too. Bytes beyond the caller's
-    // limit may be checked but are never taken; should they fail, each line
-    // is checked on its own.
-    if (!block_checked_) {
-        block_checked_ = true;
-        const std::string_view rest(buffer_ + begin_, end_ - begin_);
-        const std::size_t settled = settled_end(rest);
-        valid_end_ = is_valid_utf8(rest.substr(0, settled)) ? begin_ + settled : 0;
+void LineReader::make_room() {
+    const std::size_t kept = end_ - begin_;
+    if (kept + kReadBufferBytes > capacity_) {
+        // Twice one receive at first, so that a line that spans two receives
+        // fits; doubled for a longer line.
+        const std::size_t capacity =
+            std::max(kept + kReadBufferBytes, std::max(2 * capacity_, 2 * kReadBufferBytes));
+        auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+        if (kept > 0) std::memcpy(grown.get(), bytes_.get() + begin_, kept);
+        bytes_ = std::move(grown);
+        capacity_ = capacity;
+    } else if (begin_ > 0) {
+        std::memmove(bytes_.get(), bytes_.get() + begin_, kept);
     }
-    return begin_ + size <= valid_end_ || is_valid_utf8({buffer_ + begin_, size});
-}
-
-bool LineReader::read_line(std::string& line, std::uint64_t limit) {
-    std::size_t searched = 0;
-    if (begin_ < end_) {
-        const char* start = buffer_ + begin_;
-        const auto available =
-            static_cast<std::size_t>(std::min<std::uint64_t>(end_ - begin_, limit));
-        searched = available;
-        if (const auto* feed = static_cast<const char*>(std::memchr(start, '\n', available))) {
-            const auto size = static_cast<std::size_t>(feed - start) + 1;
-            if (begin_ + size > valid_end_ && !check_buffered(size)) return not_utf8();
-            line.assign(start, size);
-            begin_ += size;
-            return true;
-        }
-    }
-    return read_spanning_line(line, limit, searched);
-}
-
-bool LineReader::read_spanning_line(std::string& line, std::uint64_t limit, std::size_t searched) {
-    Utf8Progress utf8;
-    while (line.size() < limit) {
-        if (begin_ == end_) {
-            if (closed_) break;
-            if (!refill()) return false;
-            if (closed_) break;
-        }
-        const std::uint64_t wanted = limit - line.size();
-        const char* start = buffer_ + begin_;
-        const auto available =
-            static_cast<std::size_t>(std::min<std::uint64_t>(end_ - begin_, wanted));
-        const auto* feed = available > searched ? static_cast<const char*>(std::memchr(
-                                                      start + searched, '\n', available - searched))
-                                                : nullptr;
-        searched = 0;
-        if (feed != nullptr) {
-            line.append(start, static_cast<std::size_t>(feed - start) + 1);
-            begin_ += static_cast<std::size_t>(feed - start) + 1;
-            break;
-        }
-        // The line goes on past what has arrived: give it room for a whole
-        // frame at once rather than growing it receive by receive.
-        if (line.empty() && wanted > available) {
-            line.reserve(
-                static_cast<std::size_t>(std::min<std::uint64_t>(wanted, kLongLineReserveBytes)));
-        }
-        line.append(start, available);
-        begin_ += available;
-        if (!utf8.check_settled(line)) return not_utf8();
-    }
-    // Cut short by the limit or the end of the stream, the line may have
-    // stopped inside a sequence: what follows is no longer known to start
-    // one.
-    if (line.empty() || line.back() != '\n') valid_end_ = 0;
-    return utf8.check_all(line) || not_utf8();
+    begin_ = 0;
+    end_ = kept;
 }
 
 }  // namespace velmot

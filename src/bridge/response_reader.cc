@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,7 @@
 #include "bridge/line_reader.h"
 #include "common/failure_note.h"
 #include "common/limits.h"
+#include "common/utf8.h"
 #include "common/white_space.h"
 
 namespace velmot {
@@ -157,6 +159,30 @@ std::optional<std::uint64_t> read_content_length(LineReader& reader) {
     }
 }
 
+// Fails the run at body line `number` for `reason`, or for bytes that are not
+// UTF-8 if the line holds any: the body reader leaves that check to the frame
+// decoder, which refuses such bytes wherever they stand but may find another
+// rule broken first. A refused line still holds the bytes it arrived with,
+// apart from decoded strings (see json_reader.h).
+std::nullopt_t line_fails(std::span<const char> line, FailureReason reason, std::uint64_t number) {
+    if (!is_valid_utf8({line.data(), line.size()})) {
+        clear_failure_note();
+        reason = FailureReason::NotUtf8;
+    }
+    return body_fails(reason, number);
+}
+
+// The size of a body line that ends in a line feed without its trailing white
+// space. Nearly always only the line feed goes, after a closing bracket.
+std::size_t trimmed_size(std::span<const char> line) {
+    const std::size_t size = line.size();
+    if (size >= 2) {
+        const auto before_feed = static_cast<unsigned char>(line[size - 2]);
+        if (before_feed > ' ' && before_feed < 0x80) return size - 1;
+    }
+    return trim_trailing_white_space({line.data(), size}).size();
+}
+
 // Reads the body one line at a time within `content_length` bytes, each line
 // decoded and handled before the next is read. The terminal frame's line
 // must be the last, and the body must end exactly at `content_length`: once
@@ -164,29 +190,27 @@ std::optional<std::uint64_t> read_content_length(LineReader& reader) {
 InvocationResult read_body(LineReader& reader, std::uint64_t content_length) {
     std::uint64_t remaining = content_length;
     InvocationResult finished;  // set by the terminal frame
-    // Each line starts empty; the storage is kept from line to line so that
-    // short lines cost no allocation.
-    std::string line;
     for (std::uint64_t number = 1;; ++number) {
-        line.clear();
-        if (!reader.read_line(line, remaining)) return body_fails(FailureReason::None, number);
+        const std::optional<std::span<char>> read = reader.read_body_line(remaining);
+        if (!read) return body_fails(FailureReason::None, number);
+        const std::span<char> line = *read;
         remaining -= line.size();
         if (line.empty()) {
             if (remaining != 0) return body_fails(FailureReason::BodyEndedEarly, number);
             if (!finished) return fail_with(FailureReason::NoTerminalFrame);
             return finished;
         }
-        if (finished) return body_fails(FailureReason::LineAfterTerminal, number);
+        if (finished) return line_fails(line, FailureReason::LineAfterTerminal, number);
         if (line.back() != '\n') {
-            return body_fails(remaining == 0 ? FailureReason::BodyLineUnterminated
+            return line_fails(line,
+                              remaining == 0 ? FailureReason::BodyLineUnterminated
                                              : FailureReason::BodyEndedEarly,
                               number);
         }
         // The frame borrows the line, and is done with before the next line
-        // is read into the same storage.
-        const std::size_t trimmed = trim_trailing_white_space(line).size();
-        const std::optional<BridgeFrame> frame = decode_frame({line.data(), trimmed});
-        if (!frame) return body_fails(FailureReason::FrameNotJson, number);
+        // is read.
+        const std::optional<BridgeFrame> frame = decode_frame(line.first(trimmed_size(line)));
+        if (!frame) return line_fails(line, FailureReason::FrameNotJson, number);
         const FrameOutcome outcome = handle_frame(*frame);
         if (outcome.kind == FrameOutcome::Kind::Fail)
             return body_fails(FailureReason::None, number);

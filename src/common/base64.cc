@@ -67,10 +67,9 @@ inline void store_word(unsigned char* out, std::uint32_t word) {
 constexpr std::size_t kGroupsPerStep = 4;
 
 // The wide path takes blocks of 8 groups, each storing 8 scratch bytes past
-// its 24; the 3 or more groups it leaves to the table loop (9 bytes or more)
-// are where those land before they are overwritten.
+// its 24. Decoding in place, those land within the block's own 32
+// characters, which it has already read, so every whole block can take it.
 constexpr std::size_t kGroupsPerWideBlock = 8;
-constexpr std::size_t kGroupsAfterWideBlocks = 3;
 
 // Decodes `groups` full groups of four alphabet characters with the tables.
 // Every group stores four bytes of which the fourth is scratch, overwritten
@@ -102,17 +101,18 @@ bool decode_groups_by_table(const unsigned char* in, std::size_t groups, unsigne
     return (seen & kInvalid) == 0;
 }
 
-// Decodes full groups as `decode_groups_by_table` does, the long middle of a
-// large chunk through the wide path where the processor has one: the table
-// loop takes about three instructions a character, the wide path under one.
-bool decode_full_groups(const unsigned char* in, std::size_t groups, unsigned char* out) {
+// Decodes `groups` full groups in place, as `decode_groups_by_table` does,
+// whole blocks of 8 through the wide path where the processor has one: the
+// table loop takes about three instructions a character, the wide path under
+// one. The text goes on past the full groups.
+bool decode_full_groups(unsigned char* text, std::size_t groups) {
     std::size_t done = 0;
-    if (groups >= kGroupsPerWideBlock + kGroupsAfterWideBlocks && avx2_available()) {
-        const std::size_t blocks = (groups - kGroupsAfterWideBlocks) / kGroupsPerWideBlock;
-        if (!avx2_decode_blocks(in, blocks, out)) return false;
+    if (groups >= kGroupsPerWideBlock && avx2_available()) {
+        const std::size_t blocks = groups / kGroupsPerWideBlock;
+        if (!avx2_decode_blocks(text, blocks, text)) return false;
         done = blocks * kGroupsPerWideBlock;
     }
-    return decode_groups_by_table(in + 4 * done, groups - done, out + 3 * done);
+    return decode_groups_by_table(text + 4 * done, groups - done, text + 3 * done);
 }
 
 // The number of pad characters a text of whole groups ends with, judged from
@@ -150,37 +150,28 @@ bool decode_last_group(const unsigned char* in, std::size_t pads, unsigned char*
     return true;
 }
 
-// The decoded size of `text` if its length and padding can be canonical; the
-// characters themselves are checked while decoding.
-std::optional<std::size_t> decoded_size(std::string_view text) {
-    if (text.empty()) return 0;
-    if (text.size() % 4 != 0) return std::nullopt;
-    return text.size() / 4 * 3 - pad_count(text);
-}
-
-// Decodes a non-empty text whose size `decoded_size` accepted. Output group g
-// lands at 3g, never past input group g at 4g, and each group is loaded
-// before it is stored, so `out` may be the text's own first byte.
-bool decode_groups(std::string_view text, unsigned char* out) {
-    const std::size_t pads = pad_count(text);
+// Decodes a non-empty text of whole groups ending in `pads` pads, in place:
+// output group g lands at 3g, never past input group g at 4g, and each group
+// is loaded before it is stored.
+bool decode_groups(std::span<char> text, std::size_t pads) {
+    auto* const bytes = reinterpret_cast<unsigned char*>(text.data());
     const std::size_t last = text.size() / 4 - 1;
-    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
     // The last group yields at least one byte, which is the room the full
     // groups' 4-byte stores need past their own three.
-    if (!decode_full_groups(in, last, out)) return false;
-    return decode_last_group(in + 4 * last, pads, out + 3 * last);
+    if (!decode_full_groups(bytes, last)) return false;
+    return decode_last_group(bytes + 4 * last, pads, bytes + 3 * last);
 }
 
 }  // namespace
 
 std::optional<std::span<char>> base64_decode_in_place(std::span<char> text) {
-    const std::string_view view(text.data(), text.size());
-    const std::optional<std::size_t> size = decoded_size(view);
-    if (!size) return std::nullopt;
-    if (*size > 0 && !decode_groups(view, reinterpret_cast<unsigned char*>(text.data()))) {
-        return std::nullopt;
-    }
-    return text.first(*size);
+    if (text.empty()) return text;
+    // The length and padding must be able to be canonical; the characters
+    // themselves are checked while decoding.
+    if (text.size() % 4 != 0) return std::nullopt;
+    const std::size_t pads = pad_count({text.data(), text.size()});
+    if (!decode_groups(text, pads)) return std::nullopt;
+    return text.first(text.size() / 4 * 3 - pads);
 }
 
 }  // namespace velmot

@@ -1,27 +1,12 @@
 #include "common/base64_avx2.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <cpuid.h>
 #include <immintrin.h>
 
 #include <cstdint>
 
 namespace velmot {
 namespace {
-
-constexpr unsigned kXmmAndYmmState = 0x6;
-
-// AVX2 in the processor, and the wide registers saved by the system.
-bool detect_avx2() {
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
-    if ((ecx & bit_OSXSAVE) == 0 || (ecx & bit_AVX) == 0) return false;
-    unsigned xcr0 = 0, xcr0_high = 0;
-    __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0_high) : "c"(0));
-    if ((xcr0 & kXmmAndYmmState) != kXmmAndYmmState) return false;
-    if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) return false;
-    return (ebx & bit_AVX2) != 0;
-}
 
 // The same 16 bytes in both 128-bit lanes, since byte shuffles stay within
 // their lane.
@@ -95,22 +80,17 @@ __attribute__((target("avx2"))) bool decode_blocks(const unsigned char* in, std:
                                                    unsigned char* out) {
     const Tables tables = make_tables();
     __m256i seen_invalid = _mm256_setzero_si256();
-    for (std::size_t b = 0; b < blocks; ++b) {
+    for (const unsigned char* const end = in + 32 * blocks; in != end; in += 32, out += 24) {
         __m256i invalid;
-        const __m256i chars = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 32 * b));
+        const __m256i chars = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
         const __m256i values = sextets(chars, tables, invalid);
         seen_invalid = _mm256_or_si256(seen_invalid, invalid);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 24 * b), pack_groups(values));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), pack_groups(values));
     }
     return _mm256_testz_si256(seen_invalid, seen_invalid) != 0;
 }
 
 }  // namespace
-
-bool avx2_available() {
-    static const bool available = detect_avx2();
-    return available;
-}
 
 bool avx2_decode_blocks(const unsigned char* in, std::size_t blocks, unsigned char* out) {
     return decode_blocks(in, blocks, out);
@@ -121,10 +101,6 @@ bool avx2_decode_blocks(const unsigned char* in, std::size_t blocks, unsigned ch
 #else
 
 namespace velmot {
-
-bool avx2_available() {
-    return false;
-}
 
 bool avx2_decode_blocks(const unsigned char*, std::size_t, unsigned char*) {
     return false;

@@ -2,18 +2,15 @@
 // characters of the standard alphabet become 24 bytes per step. It handles
 // only whole blocks of alphabet characters; pads, the last group and the
 // canonical-text rules stay with the portable decoder in base64.cc, which
-// calls this for the long middle of large chunks.
-//
-// `avx2_available` asks the processor (and whether the system saves the
-// wide registers) once, on first use, never at start-up. Elsewhere it is
-// always false and the decoder keeps to its portable path.
+// calls this for the long middle of large chunks. Without AVX2
+// (see avx2.h) the decoder keeps to its portable path.
 #pragma once
 
 #include <cstddef>
 
-namespace velmot {
+#include "common/avx2.h"
 
-bool avx2_available();
+namespace velmot {
 
 // Decodes `blocks` blocks of 32 alphabet characters from `in` into 24 bytes
 // each at `out`. Every block stores 32 bytes, so 8 bytes past the last block's

@@ -64,6 +64,16 @@ bool transfer_all(int fd, struct iovec* pieces, std::size_t count, GatheredStep 
 }  // namespace
 
 bool write_all(int fd, std::string_view bytes) {
+    if (bytes.empty()) return true;
+    // Nearly always one write takes everything; the rules below are for the
+    // rest.
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written == static_cast<ssize_t>(bytes.size())) return true;
+    if (written > 0) {
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    } else if (written < 0 && errno != EINTR && errno != EBADF) {
+        return false;
+    }
     struct iovec piece {
         const_cast<char*>(bytes.data()), bytes.size()
     };

@@ -26,13 +26,9 @@ inline constexpr int kSendTimeoutMs = 10'000;
 // The request body buffer starts this large and grows as needed.
 inline constexpr std::size_t kRequestBodyInitialCapacity = 128;
 
-// The response: one read buffer for the whole reply, and the largest body.
+// The response: the most one receive asks for, and the largest body.
 inline constexpr std::size_t kReadBufferBytes = 8'192;
 inline constexpr std::uint64_t kMaxContentLength = 12ull * 1024 * 1024;
-// A line that does not end within one read buffer is given this much room at
-// once (or its remaining limit, if smaller): a full output frame fits without
-// the line growing again.
-inline constexpr std::size_t kLongLineReserveBytes = 128 * 1024;
 // Allocations below this size come from the heap, and freed heap memory up
 // to this size is kept rather than returned to the system: a whole body line
 // with its frame and chunk fits (the allocator's largest setting).

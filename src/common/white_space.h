@@ -4,7 +4,9 @@
 // the white space removed around the bridge's header values and at the end of
 // its body lines; it is not the white space that separates JSON tokens.
 //
-// The input must be valid UTF-8; the results are views into it.
+// The results are views into the input. Only whole encodings of white-space
+// characters are removed, so on bytes that are not UTF-8 (a body line is
+// trimmed before it is checked) trimming stops at the first other byte.
 #pragma once
 
 #include <string_view>

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/failure_note.h"
 #include "common/limits.h"
 #include "common/unique_fd.h"
 
@@ -22,7 +23,10 @@ namespace velmot {
 namespace {
 
 enum class Transport { Packets, Stream };
-enum class AfterReply { Close, KeepOpen };
+// Reset: the writing end is closed with a byte of the reader's still unread
+// there, which makes the reader's next receive fail once it has taken
+// everything sent.
+enum class AfterReply { Close, KeepOpen, Reset };
 
 // Hands `pieces` to `read_response`, each as one packet (at most one read
 // buffer long) or all as one stream. A reader that waits for more than it
@@ -37,6 +41,9 @@ InvocationResult read_reply(const std::vector<std::string>& pieces,
     UniqueFd writer_end(fds[1]);
     const timeval limit{5, 0};
     EXPECT_EQ(::setsockopt(reader_end.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit), 0);
+    if (after == AfterReply::Reset) {
+        EXPECT_EQ(::send(reader_end.get(), "?", 1, MSG_NOSIGNAL), 1);
+    }
     std::thread writer([&] {
         for (const std::string& piece : pieces) {
             if (transport == Transport::Packets) {
@@ -51,6 +58,7 @@ InvocationResult read_reply(const std::vector<std::string>& pieces,
             }
         }
         if (after == AfterReply::Close) ::shutdown(writer_end.get(), SHUT_WR);
+        if (after == AfterReply::Reset) writer_end.reset();
     });
     const InvocationResult result = read_response(reader_end.get());
     reader_end.reset();
@@ -137,6 +145,26 @@ TEST(ResponseReader, HeadLineAndHeaderCountBounds) {
         EXPECT_EQ(read_reply({"HTTP/1.1 200 OK\r\n" + headers + "\r\n" + body}, Transport::Stream),
                   expected);
     }
+}
+
+// A receive that fails inside a body line fails the run for the bytes so far
+// if they are not UTF-8, whether the line has grown beyond the reader's
+// first storage or not, and for the receive otherwise.
+TEST(ResponseReader, ReceiveFailingInsideALineNamesBytesThatAreNotUtf8) {
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 99999\r\n\r\n";
+    for (const std::size_t before : {10, 20'000, 40'000}) {
+        for (const bool valid : {true, false}) {
+            SCOPED_TRACE(before);
+            clear_failure_note();
+            const std::string line =
+                "[\"x" + std::string(before, 'a') + (valid ? "\xc3\xa9" : "\xff") + "a";
+            EXPECT_EQ(read_reply({head + line}, Transport::Stream, AfterReply::Reset),
+                      std::nullopt);
+            EXPECT_EQ(failure_note().reason,
+                      valid ? FailureReason::ReceiveFailed : FailureReason::NotUtf8);
+        }
+    }
+    clear_failure_note();
 }
 
 // A line of the largest body, read across many receives, with a two-byte
