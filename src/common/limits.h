@@ -29,10 +29,6 @@ inline constexpr std::size_t kRequestBodyInitialCapacity = 128;
 // The response: the most one receive asks for, and the largest body.
 inline constexpr std::size_t kReadBufferBytes = 8'192;
 inline constexpr std::uint64_t kMaxContentLength = 12ull * 1024 * 1024;
-// Allocations below this size come from the heap, and freed heap memory up
-// to this size is kept rather than returned to the system: a whole body line
-// with its frame and chunk fits (the allocator's largest setting).
-inline constexpr int kAllocatorKeepBytes = 32 * 1024 * 1024;
 
 // Bounds on the status line and header section, so that a misbehaving bridge
 // cannot make the launcher hold unbounded memory before the body starts.

@@ -86,7 +86,6 @@ int main(int argc, char** argv) {
         break;
     }
     if (first >= argc) return velmot::doctor::check_setup();
-    velmot::keep_freed_memory_for_the_run();
     if (trace) velmot::doctor::start_trace();
     g_invocation = argv[first];
     // The invocation starts at NAME, which the run takes as its argv[0].

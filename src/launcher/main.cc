@@ -11,6 +11,5 @@ int main(int argc, char** argv) {
     // failure; 70 is the status every other unusable start ends with.
     if (!velmot::prepare_process())
         return velmot::exit_code(velmot::LauncherExit::TransportFailure);
-    velmot::keep_freed_memory_for_the_run();
     return velmot::finish_run(velmot::run(velmot::ArgumentVector(argc, argv)));
 }

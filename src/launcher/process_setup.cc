@@ -2,11 +2,8 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
-
-#include "common/limits.h"
 
 namespace velmot {
 namespace {
@@ -31,18 +28,6 @@ bool prepare_process() {
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     return ::sigaction(SIGPIPE, &ignore, nullptr) == 0;
-}
-
-// Every body line allocates its text and the decoded chunk, up to some
-// 300 KB, and frees them before the next line. With the allocator's default
-// thresholds each line would give that memory back to the system and fault it
-// in again, which costs several times the work of the line itself. The
-// launcher is one short run, so the memory is kept until it exits.
-void keep_freed_memory_for_the_run() {
-#ifdef M_TRIM_THRESHOLD
-    (void)::mallopt(M_MMAP_THRESHOLD, kAllocatorKeepBytes);
-    (void)::mallopt(M_TRIM_THRESHOLD, kAllocatorKeepBytes);
-#endif
 }
 
 }  // namespace velmot

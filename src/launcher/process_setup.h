@@ -10,9 +10,4 @@ namespace velmot {
 // Returns false when a closed standard descriptor could not be reopened.
 [[nodiscard]] bool prepare_process();
 
-// Keeps memory the run frees for the run's later allocations instead of
-// handing it back to the system. For the launcher only: a long-lived server
-// would keep its largest peak for good.
-void keep_freed_memory_for_the_run();
-
 }  // namespace velmot
