@@ -24,12 +24,6 @@ constexpr std::uint16_t kStatusUnauthorized = 401;
 constexpr std::uint16_t kStatusForbidden = 403;
 constexpr std::uint16_t kStatusNotFound = 404;
 
-// Notes why the run fails, and fails it.
-std::nullopt_t fail_with(FailureReason reason) {
-    note_failure(reason);
-    return std::nullopt;
-}
-
 // Fails the run at body line `number`; a step inside that found the failure
 // (a receive, the decoder, the handler) has noted its own reason already.
 std::nullopt_t body_fails(FailureReason reason, std::uint64_t number) {

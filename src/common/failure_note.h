@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace velmot {
@@ -187,6 +188,13 @@ void note_failure_step(FailureStep step) noexcept;
 void note_failure_line(std::uint64_t line) noexcept;
 void note_failure_value(std::uint64_t value) noexcept;
 void note_failure_member(std::string_view member) noexcept;
+
+// Notes `reason` and fails the step: `return fail_with(...)` from any step
+// whose result is a std::optional.
+inline std::nullopt_t fail_with(FailureReason reason) noexcept {
+    note_failure(reason);
+    return std::nullopt;
+}
 
 const FailureNote& failure_note() noexcept;
 

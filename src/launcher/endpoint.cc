@@ -14,21 +14,10 @@ constexpr std::string_view kLoopback = "127.0.0.1";
 std::optional<std::string_view> read_variable(const char* name, FailureReason unset,
                                               FailureReason not_utf8) {
     const char* value = std::getenv(name);
-    if (value == nullptr) {
-        note_failure(unset);
-        return std::nullopt;
-    }
+    if (value == nullptr) return fail_with(unset);
     std::string_view bytes{value};
-    if (!is_valid_utf8(bytes)) {
-        note_failure(not_utf8);
-        return std::nullopt;
-    }
+    if (!is_valid_utf8(bytes)) return fail_with(not_utf8);
     return bytes;
-}
-
-std::nullopt_t refuse(FailureReason reason) {
-    note_failure(reason);
-    return std::nullopt;
 }
 
 std::optional<std::uint16_t> parse_port(std::string_view text) {
@@ -52,20 +41,20 @@ bool has_line_break(std::string_view text) {
 }  // namespace
 
 std::optional<Endpoint> parse_endpoint(std::string_view text) {
-    if (!text.starts_with(kScheme)) return refuse(FailureReason::EndpointScheme);
+    if (!text.starts_with(kScheme)) return fail_with(FailureReason::EndpointScheme);
     const std::string_view rest = text.substr(kScheme.size());
     const std::size_t slash = rest.find('/');
-    if (slash == std::string_view::npos) return refuse(FailureReason::EndpointNoPath);
+    if (slash == std::string_view::npos) return fail_with(FailureReason::EndpointNoPath);
     const std::string_view authority = rest.substr(0, slash);
     const std::string_view tail = rest.substr(slash + 1);
     const std::size_t colon = authority.rfind(':');
     if (colon != kLoopback.size() || !authority.starts_with(kLoopback)) {
-        return refuse(FailureReason::EndpointHost);
+        return fail_with(FailureReason::EndpointHost);
     }
     const std::optional<std::uint16_t> port = parse_port(authority.substr(colon + 1));
-    if (!port) return refuse(FailureReason::EndpointPort);
-    if (tail.empty()) return refuse(FailureReason::EndpointEmptyPath);
-    if (has_line_break(tail)) return refuse(FailureReason::EndpointLineBreak);
+    if (!port) return fail_with(FailureReason::EndpointPort);
+    if (tail.empty()) return fail_with(FailureReason::EndpointEmptyPath);
+    if (has_line_break(tail)) return fail_with(FailureReason::EndpointLineBreak);
 
     Endpoint endpoint;
     endpoint.host = kLoopback;
@@ -87,8 +76,8 @@ std::optional<std::string_view> read_token() {
     const std::optional<std::string_view> value =
         read_variable(kTokenVariable, FailureReason::TokenUnset, FailureReason::TokenNotUtf8);
     if (!value) return std::nullopt;
-    if (value->empty()) return refuse(FailureReason::TokenEmpty);
-    if (has_line_break(*value)) return refuse(FailureReason::TokenLineBreak);
+    if (value->empty()) return fail_with(FailureReason::TokenEmpty);
+    if (has_line_break(*value)) return fail_with(FailureReason::TokenLineBreak);
     return value;
 }
 

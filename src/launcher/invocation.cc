@@ -32,10 +32,7 @@ ArgumentVector::ArgumentVector(int argc, const char* const* argv) noexcept
     : entries_(argv, count_entries(argc, argv)) {}
 
 std::optional<std::string_view> invocation_name(const ArgumentVector& args) {
-    if (args.size() == 0) {
-        note_failure(FailureReason::NameMissing);
-        return std::nullopt;
-    }
+    if (args.size() == 0) return fail_with(FailureReason::NameMissing);
     std::string_view path = args[0];
     // Walk the components from the end: the last one that is neither empty
     // nor "." decides. A leading "." that opens the path never names a file,
@@ -48,19 +45,14 @@ std::optional<std::string_view> invocation_name(const ArgumentVector& args) {
         if (component.empty() || component == ".") continue;
         if (component == "..") break;
         if (is_valid_utf8(component)) return component;
-        note_failure(FailureReason::NameNotUtf8);
-        return std::nullopt;
+        return fail_with(FailureReason::NameNotUtf8);
     }
-    note_failure(FailureReason::NameNoFile);
-    return std::nullopt;
+    return fail_with(FailureReason::NameNoFile);
 }
 
 std::optional<InvocationIdentity> invocation_plugin(std::string_view name) {
     if (name == kCoreName) return InvocationIdentity{};
-    if (!name.starts_with(kPluginPrefix)) {
-        note_failure(FailureReason::NameUnknown);
-        return std::nullopt;
-    }
+    if (!name.starts_with(kPluginPrefix)) return fail_with(FailureReason::NameUnknown);
     const std::string_view id = name.substr(kPluginPrefix.size());
     if (!is_valid_plugin_id(id)) return std::nullopt;
     return InvocationIdentity{id};
