@@ -14,7 +14,6 @@
 namespace velmot::doctor {
 namespace {
 
-constexpr std::string_view kPrefix = "velmot_doctor: ";
 constexpr int kAllWell = 0;
 constexpr int kProblemFound = 1;
 
@@ -23,7 +22,7 @@ void report(std::string_view text) {
 }
 
 void found(std::string_view text) {
-    report(std::string(kPrefix) + std::string(text) + "\n");
+    report(doctor_line({text}));
 }
 
 // Reports the failure just recorded, then forgets it for the next check.

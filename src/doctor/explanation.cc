@@ -8,8 +8,6 @@
 namespace velmot::doctor {
 namespace {
 
-constexpr std::string_view kPrefix = "velmot_doctor: ";
-
 struct ReasonRow {
     FailureStep step;
     std::string_view rule;
@@ -61,15 +59,6 @@ std::string_view next_step_text(NextStep next) {
     return {};
 }
 
-std::string number(std::uint64_t value) {
-    std::string digits;
-    do {
-        digits.insert(digits.begin(), static_cast<char>('0' + value % 10));
-        value /= 10;
-    } while (value != 0);
-    return digits;
-}
-
 // The step's own subject, where the doctor can name it.
 std::string subject(const FailureNote& note, FailureStep step, std::string_view invocation) {
     switch (step) {
@@ -83,14 +72,17 @@ std::string subject(const FailureNote& note, FailureStep step, std::string_view 
         case FailureStep::InvocationName:
             return "name " + quoted(invocation);
         case FailureStep::Arguments:
-            return note.line == kNoPosition ? std::string() : "argument " + number(note.line);
+            return note.line == kNoPosition ? std::string()
+                                            : "argument " + std::to_string(note.line);
         case FailureStep::HeaderSection:
-            return note.line == kNoPosition ? std::string() : "header line " + number(note.line);
+            return note.line == kNoPosition ? std::string()
+                                            : "header line " + std::to_string(note.line);
         case FailureStep::Body:
         case FailureStep::FrameLine:
         case FailureStep::FrameHandling:
         case FailureStep::Output:
-            return note.line == kNoPosition ? std::string() : "body line " + number(note.line);
+            return note.line == kNoPosition ? std::string()
+                                            : "body line " + std::to_string(note.line);
         default:
             return {};
     }
@@ -105,17 +97,25 @@ std::string where(const FailureNote& note, FailureStep step, std::string_view in
     };
     if (note.offset != kNoPosition) {
         add(step == FailureStep::InvocationName
-                ? "byte " + number(note.offset) + " of the plug-in id"
-                : "byte " + number(note.offset));
+                ? "byte " + std::to_string(note.offset) + " of the plug-in id"
+                : "byte " + std::to_string(note.offset));
     }
     if (!note.member.empty()) add("member " + quoted(note.member));
     if (note.value != kNoPosition)
-        add(step == FailureStep::StatusLine ? "status " + number(note.value)
-                                            : number(note.value) + " given");
+        add(step == FailureStep::StatusLine ? "status " + std::to_string(note.value)
+                                            : std::to_string(note.value) + " given");
     return parts;
 }
 
 }  // namespace
+
+std::string doctor_line(std::initializer_list<std::string_view> parts) {
+    std::string line = "velmot_doctor: ";
+    for (const std::string_view part : parts)
+        line += part;
+    line += '\n';
+    return line;
+}
 
 std::string_view step_name(FailureStep step) {
     return kStepNames[static_cast<std::size_t>(step)];
@@ -124,21 +124,12 @@ std::string_view step_name(FailureStep step) {
 std::string explain(const FailureNote& note, std::string_view invocation) {
     const ReasonRow& row = kRows[static_cast<std::size_t>(note.reason)];
     const FailureStep step = row.step == FailureStep::Unknown ? note.step : row.step;
-    std::string text(kPrefix);
-    text += "failed at: ";
-    text += step_name(step);
     const std::string place = where(note, step, invocation);
-    if (!place.empty()) text += " (" + place + ")";
-    text += "\n";
-    text += kPrefix;
-    text += "rule: ";
-    text += row.rule;
-    text += "\n";
+    std::string text = doctor_line({"failed at: ", step_name(step), place.empty() ? "" : " (",
+                                    place, place.empty() ? "" : ")"});
+    text += doctor_line({"rule: ", row.rule});
     if (const std::string_view next = next_step_text(row.next); !next.empty()) {
-        text += kPrefix;
-        text += "next: ";
-        text += next;
-        text += "\n";
+        text += doctor_line({"next: ", next});
     }
     return text;
 }

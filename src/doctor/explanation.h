@@ -3,12 +3,16 @@
 // do next, as lines for standard error.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
 #include "common/failure_note.h"
 
 namespace velmot::doctor {
+
+// One of the doctor's own lines: "velmot_doctor: ", the parts, a line feed.
+std::string doctor_line(std::initializer_list<std::string_view> parts);
 
 // The name of a step, as the doctor prints it ("frame line").
 std::string_view step_name(FailureStep step);

@@ -5,24 +5,16 @@
 
 #include "bridge/exchange_trace.h"
 #include "common/std_streams.h"
+#include "doctor/explanation.h"
 #include "doctor/quote.h"
 
 namespace velmot::doctor {
 namespace {
 
-constexpr std::string_view kPrefix = "velmot_doctor: ";
 constexpr std::string_view kHeadEnd = "\r\n\r\n";
 
-std::string decimal(std::size_t value) {
-    return std::to_string(value);
-}
-
 void say(std::string_view mark, std::string_view text) {
-    std::string line(kPrefix);
-    line += mark;
-    line += text;
-    line += '\n';
-    (void)write_stderr(line);
+    (void)write_stderr(doctor_line({mark, text}));
 }
 
 // The request as sent, with the token piece replaced.
@@ -32,7 +24,7 @@ std::string request_text(const struct iovec* pieces, std::size_t count, std::str
         const std::string_view piece(static_cast<const char*>(pieces[i].iov_base),
                                      pieces[i].iov_len);
         if (piece.data() == token.data() && piece.size() == token.size()) {
-            text += "<redacted, " + decimal(token.size()) + " bytes>";
+            text += "<redacted, " + std::to_string(token.size()) + " bytes>";
         } else {
             text += piece;
         }
@@ -63,15 +55,15 @@ void trace_head(std::string_view line) {
 void trace_output_frame(OutputChannel channel, std::size_t decoded_bytes) {
     say("frame: ", std::string("output, ") +
                        (channel == OutputChannel::Stdout ? "stdout" : "stderr") + ", " +
-                       decimal(decoded_bytes) + " bytes");
+                       std::to_string(decoded_bytes) + " bytes");
 }
 
 void trace_terminal_frame(std::uint8_t exit_code) {
-    say("frame: ", "terminal, exit code " + decimal(exit_code));
+    say("frame: ", "terminal, exit code " + std::to_string(exit_code));
 }
 
 void trace_failure_frame(std::string_view code, std::uint8_t exit_code) {
-    say("frame: ", "failure, code " + quoted(code) + ", exit code " + decimal(exit_code));
+    say("frame: ", "failure, code " + quoted(code) + ", exit code " + std::to_string(exit_code));
 }
 
 constexpr ExchangeWatcher kWatcher{trace_request_lines, trace_head, trace_output_frame,
