@@ -1,9 +1,6 @@
 #include "bridge/json_reader.h"
 
-#include <charconv>
-#include <cmath>
 #include <cstring>
-#include <system_error>
 
 #include "common/failure_note.h"
 #include "common/utf8.h"
@@ -82,35 +79,64 @@ std::optional<std::uint64_t> exact_unsigned(std::string_view digits) noexcept {
     return value;
 }
 
-// Whether a value that double precision cannot hold is too large (rather than
-// too small): the decimal exponent of its first significant digit decides,
-// since such values lie beyond 10^308 or below 10^-307.
-bool beyond_largest(std::string_view t, const NumberShape& shape) noexcept {
-    for (std::size_t i = shape.int_begin; i < shape.int_end; ++i) {
-        if (t[i] != '0') {
-            return static_cast<std::int64_t>(shape.int_end - 1 - i) + shape.exponent > 0;
-        }
-    }
-    for (std::size_t i = shape.frac_begin; i < shape.frac_end; ++i) {
-        if (t[i] != '0')
-            return shape.exponent - static_cast<std::int64_t>(i - shape.frac_begin) > 0;
-    }
-    return false;  // a zero significand stays zero
-}
+// The decimal digits of the smallest magnitude that double precision rounds
+// to infinity: 2^1024 - 2^970, halfway between the largest finite double and
+// 2^1024, where rounding to even goes up. Its first digit stands for 10^308.
+constexpr std::string_view kOverflowDigits =
+    "1797693134862315807937289714053034150799341327100378269361737789804449682927647509466490"
+    "1797758720709633028641669288791094655554785194040263065748867150582068190890200070838367"
+    "6273854845817711531764475730270069855571366959622842914819860834936475292719074168444365"
+    "510704342711559699508093042880177904174497792";
+constexpr std::int64_t kOverflowExponent = 308;
+static_assert(kOverflowDigits.size() == kOverflowExponent + 1);
 
-std::optional<double> finite_double(std::string_view t, std::size_t begin,
-                                    const NumberShape& shape) {
-    double value = 0;
-    const char* first = t.data() + begin;
-    const char* last = t.data() + shape.end;
-    const auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::general);
-    if (ptr != last) return std::nullopt;
-    if (ec == std::errc::result_out_of_range) {
-        if (beyond_largest(t, shape)) return std::nullopt;
-        return *first == '-' ? -0.0 : 0.0;
+// The significant digits of a number, from its first non-zero one on,
+// through the integer part and on into the fraction.
+class SignificantDigits {
+  public:
+    SignificantDigits(std::string_view t, const NumberShape& shape) noexcept
+        : t_(t),
+          shape_(shape),
+          i_(shape.int_begin),
+          end_(shape.frac_end != 0 ? shape.frac_end : shape.int_end) {
+        while (!done() && t_[i_] == '0')
+            next();
     }
-    if (ec != std::errc() || !std::isfinite(value)) return std::nullopt;
-    return value;
+    bool done() const noexcept { return i_ == end_; }
+    char next() noexcept {
+        const char digit = t_[i_++];
+        if (i_ == shape_.int_end && end_ == shape_.frac_end) i_ = shape_.frac_begin;
+        return digit;
+    }
+    // The power of ten that the first significant digit stands for.
+    std::int64_t exponent() const noexcept {
+        const auto at = static_cast<std::int64_t>(i_);
+        const auto point =
+            static_cast<std::int64_t>(i_ < shape_.int_end ? shape_.int_end : shape_.frac_begin);
+        return point - 1 - at + shape_.exponent;
+    }
+
+  private:
+    std::string_view t_;
+    const NumberShape& shape_;
+    std::size_t i_;
+    std::size_t end_;
+};
+
+// Whether the number is finite in double precision, decided exactly and
+// without converting it: its magnitude must stay below kOverflowDigits. One
+// too small to hold rounds to zero and is finite.
+bool fits_double(std::string_view t, const NumberShape& shape) noexcept {
+    SignificantDigits digits(t, shape);
+    if (digits.done()) return true;  // zero
+    const std::int64_t exponent = digits.exponent();
+    if (exponent != kOverflowExponent) return exponent < kOverflowExponent;
+    for (const char limit : kOverflowDigits) {
+        if (digits.done()) return true;  // the limit's last digit is not zero
+        const char digit = digits.next();
+        if (digit != limit) return digit < limit;
+    }
+    return false;  // at or past the limit
 }
 
 // ---- Strings ----
@@ -362,7 +388,7 @@ bool JsonReader::skip_number() noexcept {
     if (!shape) return false;
     p_ = begin_ + shape->end;
     if (shape->digits_only && exact_unsigned(text.substr(begin, shape->end - begin))) return true;
-    return finite_double(text, begin, *shape).has_value();
+    return fits_double(text, *shape);
 }
 
 bool JsonReader::literal(std::string_view word) noexcept {

@@ -13,7 +13,6 @@ namespace velmot {
 namespace {
 
 constexpr char kPad = '=';
-constexpr std::uint32_t kInvalid = 0xFF000000u;
 
 // The 6-bit value of an alphabet character, or -1.
 constexpr int sextet(unsigned char c) {
@@ -34,6 +33,14 @@ constexpr std::uint32_t as_stored_word(std::uint32_t group_bits) {
         return group_bits << 8;
     }
 }
+
+// The bits of the word's fourth byte in memory, the scratch byte that the next
+// group overwrites: the high byte on a little-endian machine, the low byte on a
+// big-endian one. A character outside the alphabet sets them, so they must
+// never hold a decoded byte.
+constexpr std::uint32_t kInvalid =
+    std::endian::native == std::endian::little ? 0xFF000000u : 0x000000FFu;
+static_assert((as_stored_word(0xFFFFFF) & kInvalid) == 0);
 
 // One table per position in a group: the character's contribution to the
 // stored word, or a value with bits in the fourth byte for a character that is

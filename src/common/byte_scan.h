@@ -32,9 +32,16 @@ namespace velmot::byte_scan {
 inline constexpr std::uint64_t kOnes = 0x0101010101010101ull;
 inline constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
 
+// Eight bytes as a word whose lowest byte is the first in memory, whatever
+// the machine's byte order, so that the word scan reads the same on every
+// machine: the first marked byte is the lowest, and a borrow can only mark
+// bytes after it.
 inline std::uint64_t load64(const char* p) noexcept {
     std::uint64_t v;
     std::memcpy(&v, p, sizeof v);
+    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+    static_assert(std::endian::native == std::endian::big ||
+                  std::endian::native == std::endian::little);
     return v;
 }
 
@@ -97,13 +104,7 @@ std::size_t find_first_by_words(const char* p, std::size_t n) noexcept {
     std::size_t i = 0;
     for (; i + 8 <= n; i += 8) {
         const std::uint64_t found = Class::word(load64(p + i));
-        if (found == 0) continue;
-        // Only on a little-endian machine is the lowest marked bit the first
-        // byte; elsewhere the bytes below finish the search.
-        if constexpr (std::endian::native == std::endian::little) {
-            return i + static_cast<std::size_t>(std::countr_zero(found)) / 8;
-        }
-        break;
+        if (found != 0) return i + static_cast<std::size_t>(std::countr_zero(found)) / 8;
     }
     while (i < n && !Class::byte(static_cast<unsigned char>(p[i])))
         ++i;

@@ -15,11 +15,22 @@ bool LineBuffer::write(std::string_view chunk) {
     return write_around_held(chunk);
 }
 
+namespace {
+
+// The number of bytes up to and including the last line feed of `chunk`, or
+// 0. Searched from the end, where a chunk of output usually has one.
+std::size_t through_last_line_feed(std::string_view chunk) {
+    std::size_t n = chunk.size();
+    while (n > 0 && chunk[n - 1] != '\n')
+        --n;
+    return n;
+}
+
+}  // namespace
+
 bool LineBuffer::write_around_held(std::string_view chunk) {
     std::string_view remainder = chunk;
-    if (const void* lf = ::memrchr(chunk.data(), '\n', chunk.size())) {
-        const auto through_lf =
-            static_cast<std::size_t>(static_cast<const char*>(lf) - chunk.data()) + 1;
+    if (const std::size_t through_lf = through_last_line_feed(chunk); through_lf > 0) {
         if (!write_held_then(chunk.substr(0, through_lf))) return false;
         remainder = chunk.substr(through_lf);
     }

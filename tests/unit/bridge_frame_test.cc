@@ -270,6 +270,14 @@ TEST(BridgeFrame, NestingCountsTheFrameItselfAsLevelOne) {
 
 // ---- The JSON rules, through the values a frame carries or ignores ----
 
+// The magnitude that rounds to infinity in double precision, 2^1024 - 2^970,
+// with its first digit standing for 10^308.
+const std::string kOverflowLimit =
+    "1797693134862315807937289714053034150799341327100378269361737789804449682927647509466490"
+    "1797758720709633028641669288791094655554785194040263065748867150582068190890200070838367"
+    "6273854845817711531764475730270069855571366959622842914819860834936475292719074168444365"
+    "510704342711559699508093042880177904174497792";
+
 TEST(BridgeFrame, IgnoredValuesFollowTheJsonGrammar) {
     const std::vector<std::string> accepted = {
         "null", "true", "false", "0", "12", "-1.25e+3", "1E5", "1e-5", "\"\"", "[]", "{}",
@@ -278,7 +286,9 @@ TEST(BridgeFrame, IgnoredValuesFollowTheJsonGrammar) {
         "0e999999999999999999999999", "1e-99999999999999999999999",
         // The first significant digit, not the exponent alone, sets the scale.
         "0." + std::string(400, '0') + "1e400", "1" + std::string(400, '0') + "e-400",
-        "0.000" + std::string(200, '0') + "e999"};
+        "0.000" + std::string(200, '0') + "e999",
+        // Just below the magnitude that rounds to infinity, 2^1024 - 2^970.
+        "1.7976931348623158e308", kOverflowLimit.substr(0, 308) + "1.9" + std::string(400, '9')};
     for (const std::string& value : accepted) {
         EXPECT_EQ(describe(terminal_with("\"x\":" + value)), "terminal v1 exit 0") << value;
     }
@@ -319,7 +329,9 @@ TEST(BridgeFrame, IgnoredValuesFollowTheJsonGrammar) {
                                                "-" + std::string(400, '1'),
                                                "0.00001e314",
                                                "[0,1e400]",
-                                               "{\"a\":1e309}"};
+                                               "{\"a\":1e309}",
+                                               "-0.00" + kOverflowLimit + "e311",
+                                               kOverflowLimit + "." + std::string(400, '0')};
     for (const std::string& value : rejected) {
         EXPECT_EQ(describe(terminal_with("\"x\":" + value)), "rejected") << value;
     }
