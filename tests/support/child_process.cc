@@ -96,7 +96,7 @@ int ChildResult::exit_code() const {
 ChildProcess::ChildProcess(const ChildPlan& requested)
     : deadline_(std::chrono::steady_clock::now() + requested.guard) {
     // Under VELMOT_TEST_WRAPPER the launcher runs inside a checking tool.
-    const ChildPlan plan = with_test_wrapper(requested);
+    const ChildPlan plan = with_emulator(with_test_wrapper(requested));
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     int out_child = -1;
@@ -197,9 +197,14 @@ bool ChildProcess::wait_stopped() {
 
 bool ChildProcess::wait_blocked_in(long number) {
     const std::string proc = "/proc/" + std::to_string(pid_);
+#ifdef VELMOT_CHILD_EMULATOR
+    const std::string prefix;
+#else
     const std::string prefix = std::to_string(number) + " ";
+#endif
     while (guard_left_ms() > 0) {
-        if (read_file(proc + "/syscall").rfind(prefix, 0) == 0 &&
+        const std::string syscall = read_file(proc + "/syscall");
+        if (syscall.rfind(prefix, 0) == 0 && syscall.rfind("running", 0) != 0 &&
             process_state(read_file(proc + "/stat")) == 'S') {
             return true;
         }

@@ -64,7 +64,9 @@ class ChildProcess {
 
     // Waits until the child sleeps inside the system call `number` (as
     // /proc shows it), so that a signal is sure to interrupt that call.
-    // False if the guard runs out first.
+    // False if the guard runs out first. A child run by an emulator makes the
+    // host's system calls, whose numbers differ from the target's, so there
+    // any system call it sleeps in counts.
     bool wait_blocked_in(long number);
 
     // Reads both captured streams to their end and reaps the child.

@@ -1,9 +1,11 @@
 #include "support/launcher_wrapper.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,6 +38,19 @@ std::optional<std::string> file_name(std::string_view path) {
     if (last == "..") return std::nullopt;
     return last;
 }
+
+#ifdef VELMOT_CHILD_EMULATOR
+bool is_elf_file(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    constexpr char kMagic[] = {0x7f, 'E', 'L', 'F'};
+    char magic[sizeof kMagic] = {};
+    const bool elf = ::read(fd, magic, sizeof magic) == sizeof magic &&
+                     std::memcmp(magic, kMagic, sizeof magic) == 0;
+    ::close(fd);
+    return elf;
+}
+#endif
 
 // A link named `name` to `target` in the process's private directory; the
 // same name always points at the same launcher, so an existing link is kept.
@@ -72,6 +87,22 @@ ChildPlan with_test_wrapper(const ChildPlan& plan) {
     wrapped.argv.push_back(*link);
     wrapped.argv.insert(wrapped.argv.end(), plan.argv.begin() + 1, plan.argv.end());
     return wrapped;
+}
+
+ChildPlan with_emulator(const ChildPlan& plan) {
+#ifdef VELMOT_CHILD_EMULATOR
+    if (!is_elf_file(plan.executable)) return plan;
+    ChildPlan emulated = plan;
+    emulated.argv = words(VELMOT_CHILD_EMULATOR);
+    emulated.executable = emulated.argv[0];
+    if (!plan.argv.empty()) emulated.argv.insert(emulated.argv.end(), {"-0", plan.argv[0]});
+    emulated.argv.push_back(plan.executable);
+    if (!plan.argv.empty())
+        emulated.argv.insert(emulated.argv.end(), plan.argv.begin() + 1, plan.argv.end());
+    return emulated;
+#else
+    return plan;
+#endif
 }
 
 }  // namespace velmot::testing

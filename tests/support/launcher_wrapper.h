@@ -23,4 +23,11 @@ inline constexpr char kWrappedLauncherVariable[] = "VELMOT_TEST_WRAPPED_LAUNCHER
 // `plan` itself when no wrapper is set or it does not apply.
 ChildPlan with_test_wrapper(const ChildPlan& plan);
 
+// In a build for another machine (VELMOT_CHILD_EMULATOR, the emulator's
+// command prefix), a child whose executable is an ELF file, which is then one
+// built for the target, is started through the emulator, with its argv[0]
+// passed on as it is (qemu-user's "-0"). An empty argv cannot be passed
+// through, so the child then sees its own path as argv[0]. Elsewhere, `plan`.
+ChildPlan with_emulator(const ChildPlan& plan);
+
 }  // namespace velmot::testing
