@@ -12,15 +12,18 @@ else()
 endif()
 
 # CMake wants one program per tool, and zig takes the tool as its first
-# argument, so each tool is a two-line script in the build tree.
+# argument, so each tool is a short script in the build tree. zig's linker
+# refuses -v, which CMake passes when it asks the compiler about its ABI.
 set(driver_dir ${CMAKE_BINARY_DIR}/zig-driver)
 foreach(tool cc c++ ar ranlib)
+    set(prologue "")
     set(target_option "")
     if(tool MATCHES "^c")
+        set(prologue "for a; do shift; [ \"$a\" = -Wl,-v ] || set -- \"$@\" \"$a\"; done\n")
         set(target_option "-target ${VELMOT_ZIG_TARGET} ")
     endif()
     file(CONFIGURE OUTPUT ${driver_dir}/${tool}.in
-        CONTENT "#!/bin/sh\nexec \"${VELMOT_ZIG}\" ${tool} ${target_option}\"$@\"\n")
+        CONTENT "#!/bin/sh\n${prologue}exec \"${VELMOT_ZIG}\" ${tool} ${target_option}\"$@\"\n")
     file(COPY_FILE ${driver_dir}/${tool}.in ${driver_dir}/${tool} ONLY_IF_DIFFERENT)
     file(CHMOD ${driver_dir}/${tool} PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
         GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

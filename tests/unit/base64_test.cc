@@ -59,6 +59,10 @@ TEST(Base64Test, DecodesCanonicalTexts) {
         {"+/+/", "\xFB\xFF\xBF"},
         {"/w==", "\xFF"},
         {"aGVsbG8K", "hello\n"},
+        // Every bit of a full group's three bytes set: the mark for a character
+        // outside the alphabet must lie in the word's fourth byte in memory on
+        // either byte order (it once took the first byte on big-endian ones).
+        {"////AA==", "\xFF\xFF\xFF\0"s},
         {"QUJDREVGR0hJSktMTU5PUFFSUw==", "ABCDEFGHIJKLMNOPQRS"},
     };
     for (const auto& c : cases) {
