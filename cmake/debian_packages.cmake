@@ -8,6 +8,13 @@
 # The version is the project's; packages made upstream are native, so there
 # is no Debian revision. Dependencies on shared libraries are found by
 # dpkg-shlibdeps (dpkg-dev) from the binaries themselves.
+#
+# `cpack -G TGZ` makes one archive per component of the same files, named
+# <package>-<version>-<system>-<architecture>.tar.gz: the launcher's holds the
+# executable, velmot_doctor, the invocation links and the manual pages. On
+# macOS the archive is the only package. A cross build (cmake/toolchains/)
+# names the target's Debian architecture in VELMOT_DEBIAN_ARCH, which both
+# kinds of package carry instead of the build machine's.
 include(${CMAKE_CURRENT_LIST_DIR}/gzip.cmake)
 
 set(VELMOT_PACKAGE_MAINTAINER
@@ -35,7 +42,7 @@ set(CPACK_COMPONENTS_ALL launcher)
 velmot_package_docs(${VELMOT_LAUNCHER_PACKAGE} launcher)
 # A static launcher is a choice (see VELMOT_LINK_MODE), not an accident that
 # Debian's package checker should report.
-if(VELMOT_LINK_MODE STREQUAL "static" AND NOT VELMOT_SANITIZE)
+if(VELMOT_LINK_MODE STREQUAL "static" AND NOT VELMOT_SANITIZE AND NOT APPLE)
     set(overrides ${CMAKE_CURRENT_BINARY_DIR}/package-docs/lintian/${VELMOT_LAUNCHER_PACKAGE})
     file(CONFIGURE OUTPUT ${overrides} CONTENT "\
 # Linked statically on purpose: it starts for every command a user types.
@@ -49,7 +56,33 @@ if(VELMOT_BUILD_DEVBRIDGE)
     velmot_package_docs(${VELMOT_DEVBRIDGE_PACKAGE} devbridge)
 endif()
 
-set(CPACK_GENERATOR DEB)
+# The architecture in Debian's names, also used for the archives' names.
+if(APPLE)
+    set(VELMOT_PACKAGE_ARCH ${CMAKE_SYSTEM_PROCESSOR})
+elseif(VELMOT_DEBIAN_ARCH)
+    set(VELMOT_PACKAGE_ARCH ${VELMOT_DEBIAN_ARCH})
+else()
+    execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE VELMOT_PACKAGE_ARCH
+        OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    if(NOT VELMOT_PACKAGE_ARCH)
+        set(VELMOT_PACKAGE_ARCH ${CMAKE_SYSTEM_PROCESSOR})
+    endif()
+endif()
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${VELMOT_PACKAGE_ARCH})
+
+if(APPLE)
+    set(CPACK_GENERATOR TGZ)
+else()
+    set(CPACK_GENERATOR DEB)
+endif()
+string(TOLOWER ${CMAKE_SYSTEM_NAME} VELMOT_PACKAGE_SYSTEM)
+set(CPACK_SYSTEM_NAME ${VELMOT_PACKAGE_SYSTEM}-${VELMOT_PACKAGE_ARCH})
+set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_ARCHIVE_LAUNCHER_FILE_NAME
+    ${VELMOT_LAUNCHER_PACKAGE}-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})
+set(CPACK_ARCHIVE_DEVBRIDGE_FILE_NAME
+    ${VELMOT_DEVBRIDGE_PACKAGE}-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})
 set(CPACK_PACKAGE_NAME ${VELMOT_LAUNCHER_PACKAGE})
 set(CPACK_PACKAGE_CONTACT ${VELMOT_PACKAGE_MAINTAINER})
 # Each package states its own summary in its description below; a common
@@ -59,7 +92,11 @@ set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-set(CPACK_STRIP_FILES ON)
+# No tool here strips Mach-O files; a Release build for macOS carries no
+# debugging information to strip.
+if(NOT APPLE)
+    set(CPACK_STRIP_FILES ON)
+endif()
 
 set(CPACK_DEBIAN_LAUNCHER_PACKAGE_NAME ${VELMOT_LAUNCHER_PACKAGE})
 set(CPACK_COMPONENT_LAUNCHER_DESCRIPTION "${PROJECT_DESCRIPTION}
