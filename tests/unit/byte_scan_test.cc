@@ -33,7 +33,7 @@ template <class Class>
 void check_class(const std::string& found, bool (*reference)(unsigned char)) {
     std::mt19937_64 rng(20240611);
     // Bytes next to each class's edges on both sides.
-    const std::string near = "\x1f\x20!#[]\x7f\x80\xff\x9f\xe0" + std::string(1, '\0');
+    const std::string near("\x1f\x20!#[]\x7f\x80\xff\x9f\xe0\0", 12);
     for (int round = 0; round < 20'000; ++round) {
         const std::size_t size = rng() % 700;
         std::string s(size + 7, 'a');
