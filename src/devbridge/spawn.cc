@@ -11,6 +11,7 @@
 
 #include "common/endpoint.h"
 #include "devbridge/devbridge_limits.h"
+#include "devbridge/export_lines.h"
 
 extern char** environ;
 
@@ -115,7 +116,9 @@ std::optional<std::string> find_in_path(const std::string& name, int& error) {
 }
 
 std::vector<std::string> bridge_environment(std::string_view endpoint, std::string_view token) {
-    auto env = environment_without({kEndpointVariable, kTokenVariable});
+    // A PID variable left from a bridge served earlier would let a command's
+    // --stop end that other bridge.
+    auto env = environment_without({kEndpointVariable, kTokenVariable, kPidVariable});
     env.push_back(std::string(kEndpointVariable) + "=" + std::string(endpoint));
     env.push_back(std::string(kTokenVariable) + "=" + std::string(token));
     return env;

@@ -47,17 +47,36 @@ std::string executable_name(const std::string& proc_entry) {
     return std::string(path.substr(path.rfind('/') + 1));
 }
 
+bool is_bridge(pid_t pid) {
+    return executable_name("/proc/" + std::to_string(pid) + "/exe") ==
+           executable_name("/proc/self/exe");
+}
+
 }  // namespace
 
-int stop_served_bridge(ShellSyntax shell) {
+std::optional<int> refuse_second_bridge() {
     const auto pid = read_pid(std::getenv(kPidVariable));
+    if (!pid) return std::nullopt;
+    const UniqueFd process(static_cast<int>(::syscall(SYS_pidfd_open, *pid, 0)));
+    if (!process.valid() || !is_bridge(*pid)) return std::nullopt;
+    complain("the bridge " + std::to_string(*pid) + " that " + kPidVariable +
+             " names is still serving; stop it first with: eval \"$(velmot_devbridge --stop)\"");
+    return 1;
+}
+
+int stop_served_bridge(ShellSyntax shell) {
+    const char* named = std::getenv(kPidVariable);
+    if (named == nullptr || *named == '\0') {
+        return complain(std::string(kPidVariable) +
+                        " is not set: this shell has no bridge started with --serve");
+    }
+    const auto pid = read_pid(named);
     if (!pid) return complain(std::string(kPidVariable) + " does not name a bridge's process");
     // Signalled through a descriptor of the process, so that a process id
     // reused after the check cannot receive the signal.
     const UniqueFd process(static_cast<int>(::syscall(SYS_pidfd_open, *pid, 0)));
     if (!process.valid()) return complain("no process " + std::to_string(*pid));
-    if (executable_name("/proc/" + std::to_string(*pid) + "/exe") !=
-        executable_name("/proc/self/exe")) {
+    if (!is_bridge(*pid)) {
         return complain("process " + std::to_string(*pid) + " is no development bridge");
     }
     if (::syscall(SYS_pidfd_send_signal, process.get(), SIGTERM, nullptr, 0) != 0) {
