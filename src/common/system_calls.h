@@ -17,20 +17,57 @@
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <sys/uio.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstddef>
 
 namespace velmot::sys {
 
-[[nodiscard]] ssize_t read(int fd, void* buffer, std::size_t size) noexcept;
-[[nodiscard]] ssize_t write(int fd, const void* bytes, std::size_t size) noexcept;
-[[nodiscard]] ssize_t writev(int fd, const struct iovec* pieces, int count) noexcept;
-[[nodiscard]] ssize_t recv(int fd, void* buffer, std::size_t size, int flags) noexcept;
+namespace detail {
+// After a first call returned -1: repeats it while errno says a signal
+// interrupted it, and returns what the last call returned.
+ssize_t read_again(int fd, void* buffer, std::size_t size) noexcept;
+ssize_t write_again(int fd, const void* bytes, std::size_t size) noexcept;
+ssize_t writev_again(int fd, const struct iovec* pieces, int count) noexcept;
+ssize_t recv_again(int fd, void* buffer, std::size_t size, int flags) noexcept;
+}  // namespace detail
+
+// The calls made once per chunk of output or input. Their first try is made
+// here and the repetition out of line, so that a call that succeeds costs no
+// more than the system call itself.
+[[nodiscard]] inline ssize_t read(int fd, void* buffer, std::size_t size) noexcept {
+    const ssize_t done = ::read(fd, buffer, size);
+    return done != -1 ? done : detail::read_again(fd, buffer, size);
+}
+
+[[nodiscard]] inline ssize_t write(int fd, const void* bytes, std::size_t size) noexcept {
+    const ssize_t done = ::write(fd, bytes, size);
+    return done != -1 ? done : detail::write_again(fd, bytes, size);
+}
+
+[[nodiscard]] inline ssize_t writev(int fd, const struct iovec* pieces, int count) noexcept {
+    const ssize_t done = ::writev(fd, pieces, count);
+    return done != -1 ? done : detail::writev_again(fd, pieces, count);
+}
+
+[[nodiscard]] inline ssize_t recv(int fd, void* buffer, std::size_t size, int flags) noexcept {
+    const ssize_t done = ::recv(fd, buffer, size, flags);
+    return done != -1 ? done : detail::recv_again(fd, buffer, size, flags);
+}
+
+// Sends on a connected socket. A peer that has gone is an EPIPE error, never
+// a SIGPIPE.
 [[nodiscard]] ssize_t send(int fd, const void* bytes, std::size_t size) noexcept;
 
 // Sends the pieces as one gathered call on a connected socket. A peer that
 // has gone is an EPIPE error, never a SIGPIPE.
 [[nodiscard]] ssize_t send_gathered(int fd, const struct iovec* pieces, int count) noexcept;
+
+// Waits until an event or `deadline`, however often a signal interrupts the
+// wait. Returns 0 once the deadline has passed, never before.
+[[nodiscard]] int poll_until(struct pollfd* fds, nfds_t count,
+                             std::chrono::steady_clock::time_point deadline) noexcept;
 
 // Waits at most `timeout_ms` milliseconds in all (negative: without limit),
 // however often a signal interrupts the wait. Returns 0 when the time ran out.
