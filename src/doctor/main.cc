@@ -17,7 +17,7 @@
 #include "doctor/check.h"
 #include "doctor/explanation.h"
 #include "doctor/trace.h"
-#include "launcher/process_setup.h"
+#include "common/process_setup.h"
 #include "launcher/run.h"
 
 namespace {
