@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/limits.h"
+#include "common/system_calls.h"
 #include "devbridge/http_reply.h"
 
 namespace velmot::devbridge {
@@ -29,14 +30,12 @@ std::size_t FrameReply::declared_bytes() const {
 // bridge shuts the socket down, which ends the wait at once.
 bool FrameReply::send(std::string_view bytes) {
     while (!gone_ && !bytes.empty()) {
-        const ssize_t put =
-            ::send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t put = sys::send(socket_, bytes.data(), bytes.size());
         if (put > 0) {
             bytes.remove_prefix(static_cast<std::size_t>(put));
             sent_ += static_cast<std::size_t>(put);
             continue;
         }
-        if (put < 0 && errno == EINTR) continue;
         if (put == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
             gone_ = true;
             break;
@@ -45,7 +44,7 @@ bool FrameReply::send(std::string_view bytes) {
                               reply_deadline(started_, sent_) - Clock::now())
                               .count();
         struct pollfd room = {socket_, POLLOUT, 0};
-        if (left <= 0 || (::poll(&room, 1, static_cast<int>(left)) < 0 && errno != EINTR)) {
+        if (left <= 0 || sys::poll(&room, 1, static_cast<int>(left)) < 0) {
             gone_ = true;
         }
     }

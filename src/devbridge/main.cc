@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "common/descriptor_io.h"
+#include "common/process_setup.h"
 #include "common/unique_fd.h"
 #include "devbridge/access_token.h"
 #include "devbridge/bridge_modes.h"
@@ -22,7 +23,6 @@
 #include "devbridge/devbridge_limits.h"
 #include "devbridge/options.h"
 #include "devbridge/process_registry.h"
-#include "common/process_setup.h"
 
 namespace velmot::devbridge {
 namespace {

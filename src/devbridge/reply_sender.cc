@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "common/system_calls.h"
 #include "devbridge/devbridge_limits.h"
 
 namespace velmot::devbridge {
@@ -19,7 +20,7 @@ Clock::time_point reply_deadline(Clock::time_point started, std::size_t sent) {
 
 bool peer_gone(int socket) {
     struct pollfd watch = {socket, POLLRDHUP, 0};
-    return ::poll(&watch, 1, 0) > 0 && watch.revents != 0;
+    return sys::poll(&watch, 1, 0) > 0 && watch.revents != 0;
 }
 
 struct ReplySender::Outgoing {
@@ -40,9 +41,8 @@ struct ReplySender::Outgoing {
                 over = delivered = true;
                 return;
             }
-            const ssize_t put =
-                ::send(socket.get(), pending.data(), pending.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (put < 0 && errno == EINTR) continue;
+            // The socket is non-blocking: a send takes what fits.
+            const ssize_t put = sys::send(socket.get(), pending.data(), pending.size());
             if (put < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
             if (put <= 0) {
                 over = true;
@@ -69,7 +69,7 @@ ReplySender::~ReplySender() {
 
 void ReplySender::wake() {
     const char byte = 0;
-    (void)!::write(wake_write_.get(), &byte, 1);
+    (void)!sys::write(wake_write_.get(), &byte, 1);
 }
 
 void ReplySender::send(UniqueFd socket, std::unique_ptr<ReplyBytes> bytes, Done done) {
@@ -131,10 +131,10 @@ void ReplySender::loop() {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(wake_at - now).count();
             timeout = left < 0 ? 0 : static_cast<int>(std::min<long long>(left, 60'000));
         }
-        if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) return;
+        if (sys::poll(fds.data(), fds.size(), timeout) < 0) return;
         if (fds[0].revents != 0) {
             char drained[64];
-            while (::read(wake_read_.get(), drained, sizeof drained) > 0) {
+            while (sys::read(wake_read_.get(), drained, sizeof drained) > 0) {
             }
         }
         for (std::size_t i = 0; i < active.size(); ++i) {

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "common/system_calls.h"
 #include "devbridge/devbridge_limits.h"
 #include "devbridge/http_reply.h"
 #include "devbridge/http_request.h"
@@ -99,14 +100,14 @@ void RequestIntake::released() {
 
 void RequestIntake::wake() {
     const char byte = 0;
-    (void)!::write(wake_write_.get(), &byte, 1);
+    (void)!sys::write(wake_write_.get(), &byte, 1);
 }
 
 void RequestIntake::refuse(Incoming& incoming, const Refusal& refusal, bool linger) {
     const std::string reply = refusal_reply(refusal.status, refusal.why, refusal.extra_fields);
     // A refusal is small and the connection's send buffer empty: one
     // non-blocking send takes it whole, or the client is not reading.
-    (void)!::send(incoming.socket.get(), reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    (void)!sys::send(incoming.socket.get(), reply.data(), reply.size());
     ::shutdown(incoming.socket.get(), SHUT_WR);
     incoming.refused = true;
     if (!linger) incoming.socket.reset();
@@ -128,8 +129,8 @@ void RequestIntake::refuse(Incoming& incoming, const Refusal& refusal, bool ling
 
 void RequestIntake::read_from(Incoming& incoming) {
     char block[kReceiveBlockBytes];
-    const ssize_t got = ::recv(incoming.socket.get(), block, sizeof block, 0);
-    if (got < 0 && (errno == EAGAIN || errno == EINTR)) return;
+    const ssize_t got = sys::recv(incoming.socket.get(), block, sizeof block, 0);
+    if (got < 0 && errno == EAGAIN) return;
     if (got <= 0) {
         incoming.socket.reset();
         return;
@@ -185,10 +186,10 @@ void RequestIntake::loop() {
             const int ms = left.count() < 0 ? 0 : static_cast<int>(left.count());
             if (timeout < 0 || ms < timeout) timeout = ms;
         }
-        if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) break;
+        if (sys::poll(fds.data(), fds.size(), timeout) < 0) break;
         if (fds[0].revents != 0) {
             char drained[64];
-            while (::read(wake_read_.get(), drained, sizeof drained) > 0) {
+            while (sys::read(wake_read_.get(), drained, sizeof drained) > 0) {
             }
         }
         for (std::size_t i = 0; i < incoming.size(); ++i) {
