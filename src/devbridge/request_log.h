@@ -20,7 +20,7 @@
 namespace velmot::devbridge {
 
 // Lines the queue holds at most.
-inline constexpr std::size_t kLogQueueLines = 1024;
+inline constexpr std::size_t kLogQueueLines = 256;
 
 class RequestLog {
   public:
