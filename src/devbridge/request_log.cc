@@ -1,5 +1,8 @@
 #include "devbridge/request_log.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
@@ -64,8 +67,15 @@ struct RequestLog::Queue {
     }
 };
 
+// The writer starts with every signal blocked, whenever the log is made:
+// signals are for the main thread alone, which waits for them.
 RequestLog::RequestLog(int fd) : queue_(std::make_shared<Queue>(fd)) {
+    sigset_t all;
+    sigset_t before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &before);
     std::thread([queue = queue_] { queue->write_lines(); }).detach();
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 RequestLog::~RequestLog() {
