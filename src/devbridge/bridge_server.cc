@@ -154,7 +154,8 @@ void BridgeServer::start() {
 // Every step is bounded, so that the bridge ends within kStopDeadlineMs
 // whatever its clients and commands do: the listener closes first, queued
 // requests are answered at once, running commands get their grace, and
-// replies still going out get what is left of the deadline.
+// replies still going out get kStopFlushMs, or what is left of the
+// deadline if that is less.
 void BridgeServer::stop() {
     if (impl_->stopped) return;
     impl_->stopped = true;
@@ -165,7 +166,9 @@ void BridgeServer::stop() {
     impl_->config.registry.await_end(kShutdownGraceMs);
     impl_->end_streamed_sends();
     impl_->workers.stop();
-    impl_->sender.stop(started + std::chrono::milliseconds(kStopDeadlineMs));
+    const auto last = started + std::chrono::milliseconds(kStopDeadlineMs);
+    const auto flush = Clock::now() + std::chrono::milliseconds(kStopFlushMs);
+    impl_->sender.stop(flush < last ? flush : last);
 }
 
 std::string BridgeServer::endpoint() const {

@@ -57,10 +57,11 @@ inline constexpr std::size_t kMaxFailureMessageBytes = 256;
 inline constexpr std::size_t kClosingFrameReserve = 2'048;
 
 // On shutdown, running commands get SIGTERM and this long to end before
-// they are killed; replies still being sent then have until the stop's
-// deadline, counted from its start, and are dropped after it.
+// they are killed; replies still being sent then have kStopFlushMs more,
+// but never past the stop's deadline, counted from its start.
 inline constexpr int kShutdownGraceMs = 3'000;
 inline constexpr int kStopDeadlineMs = 4'500;
+inline constexpr int kStopFlushMs = 1'000;
 
 // Buffers from this size on get memory of their own from the system, which
 // goes back to it when they are freed.

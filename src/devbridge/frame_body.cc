@@ -33,7 +33,7 @@ bool FrameBody::add_output(OutputChannel channel, std::string_view chunk) {
     // The whole output fits below the body's limit, so reserving that much
     // at once never moves it: a large reservation is mapped on its own and
     // takes memory only as it is written.
-    if (output_.capacity() == 0) output_.reserve(limit_);
+    if (output_.capacity() < limit_) output_.reserve(limit_);
     output_.append(chunk);
     pieces_.push_back({channel, chunk.size()});
     return true;
