@@ -23,6 +23,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto kRefusalLogInterval = std::chrono::seconds(1);
 constexpr std::size_t kReceiveBlockBytes = 16 * 1024;
+constexpr std::size_t kAcceptsPerRound = 32;
 
 std::int64_t milliseconds_since(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
@@ -206,7 +207,10 @@ void RequestIntake::loop() {
             if (!request->delivered) --open_;
             return true;
         });
-        while (room && fds[1].revents != 0) {
+        // Few enough at a time that a connection just accepted is read at
+        // least once before new ones could make it the oldest idle one.
+        for (std::size_t accepted = 0; room && fds[1].revents != 0 && accepted < kAcceptsPerRound;
+             ++accepted) {
             if (open_ >= kMaxOpenConnections && !evict_oldest_idle(incoming)) break;
             const int socket =
                 ::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
