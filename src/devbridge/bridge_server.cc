@@ -87,14 +87,18 @@ struct BridgeServer::Impl {
             return release(request);
         }
         const CommandContext context{config.registry, config.child_mask, environment};
-        auto reply = std::make_unique<FrameReply>(request.socket.get(), config.stream);
-        if (config.stream) {
+        // Once the bridge stops, no command starts: the short answer goes
+        // out through the sender like any whole reply, never holding up the
+        // stop on a client that does not read.
+        const bool stream = config.stream && !config.registry.closing();
+        auto reply = std::make_unique<FrameReply>(request.socket.get(), stream);
+        if (stream) {
             std::lock_guard lock(streaming_mutex);
             streaming.insert(request.socket.get());
         }
         const auto answer =
             answer_invocation(*call, config.commands_dir, context, request.socket.get(), *reply);
-        if (config.stream) {
+        if (stream) {
             const bool sent = !answer.abandoned && reply->finish_streamed();
             {
                 std::lock_guard lock(streaming_mutex);
