@@ -18,7 +18,7 @@ namespace {
 
 constexpr std::string_view kPrefix = "velmot_devbridge: ";
 // How long the log's end waits for queued lines to be written.
-constexpr auto kDrainOnCloseTime = std::chrono::milliseconds(500);
+constexpr auto kDrainOnCloseTime = std::chrono::milliseconds(250);
 
 void append_number(std::string& out, std::int64_t value) {
     char digits[24];
