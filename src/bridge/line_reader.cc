@@ -1,7 +1,6 @@
 #include "bridge/line_reader.h"
 
 #include <errno.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <cstring>
@@ -10,6 +9,7 @@
 
 #include "common/failure_note.h"
 #include "common/limits.h"
+#include "common/system_calls.h"
 #include "common/utf8.h"
 
 namespace velmot {
@@ -118,19 +118,16 @@ std::optional<std::span<char>> LineReader::next_line(std::uint64_t limit, bool c
 
 bool LineReader::receive() {
     make_room();
-    for (;;) {
-        const ssize_t received = ::recv(fd_, bytes_.get() + end_, kReadBufferBytes, 0);
-        if (received >= 0) {
-            end_ += static_cast<std::size_t>(received);
-            closed_ = received == 0;
-            return true;
-        }
-        if (errno == EINTR) continue;
-        // EAGAIN here is the receive time limit.
-        note_failure(errno == EAGAIN || errno == EWOULDBLOCK ? FailureReason::ReceiveTimedOut
-                                                             : FailureReason::ReceiveFailed);
-        return false;
+    const ssize_t received = sys::recv(fd_, bytes_.get() + end_, kReadBufferBytes, 0);
+    if (received >= 0) {
+        end_ += static_cast<std::size_t>(received);
+        closed_ = received == 0;
+        return true;
     }
+    // EAGAIN here is the receive time limit.
+    note_failure(errno == EAGAIN || errno == EWOULDBLOCK ? FailureReason::ReceiveTimedOut
+                                                         : FailureReason::ReceiveFailed);
+    return false;
 }
 
 void LineReader::make_room() {

@@ -1,7 +1,8 @@
 // Writing whole buffers to a descriptor or the bridge socket. Every write of
 // the launcher's own output and every send of its request goes through here,
-// so the rules hold in one place: a call interrupted by a signal is repeated,
-// a partial write is continued, and a call that accepts nothing is an error.
+// so the rules hold in one place: a partial write is continued, and a call
+// that accepts nothing is an error. The system-call layer beneath repeats a
+// call interrupted by a signal.
 #pragma once
 
 #include <sys/uio.h>

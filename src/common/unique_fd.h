@@ -2,9 +2,9 @@
 // the owner goes out of scope or is reset.
 #pragma once
 
-#include <unistd.h>
-
 #include <utility>
+
+#include "common/system_calls.h"
 
 namespace velmot {
 
@@ -27,7 +27,7 @@ class UniqueFd {
     // Closes the owned descriptor. Its close error is of no use: the
     // descriptor is gone either way and retrying could close a stranger's.
     void reset(int fd = -1) noexcept {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0) sys::close(fd_);
         fd_ = fd;
     }
 

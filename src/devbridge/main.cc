@@ -23,7 +23,7 @@
 #include "devbridge/devbridge_limits.h"
 #include "devbridge/options.h"
 #include "devbridge/process_registry.h"
-#include "launcher/process_setup.h"
+#include "common/process_setup.h"
 
 namespace velmot::devbridge {
 namespace {

@@ -21,7 +21,7 @@
 #include "doctor/explanation.h"
 #include "doctor/name_on_path.h"
 #include "doctor/trace.h"
-#include "launcher/process_setup.h"
+#include "common/process_setup.h"
 #include "launcher/run.h"
 
 namespace {

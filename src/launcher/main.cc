@@ -3,7 +3,7 @@
 // its cause, ends with one fixed line on standard error and status 70.
 
 #include "common/exit_codes.h"
-#include "launcher/process_setup.h"
+#include "common/process_setup.h"
 #include "launcher/run.h"
 
 int main(int argc, char** argv) {

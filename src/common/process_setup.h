@@ -1,4 +1,4 @@
-// What the process arranges before the run sequence starts, so that the run
+// What a process of this project arranges before its work starts, so that it
 // never has to think about it: descriptors 0 to 2 are always open (a closed
 // one is reopened on /dev/null, so the bridge connection can never take their
 // numbers), and a write into a pipe or socket whose reader has gone is an
