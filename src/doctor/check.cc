@@ -14,6 +14,7 @@
 #include "common/exit_codes.h"
 #include "common/failure_note.h"
 #include "common/limits.h"
+#include "common/system_calls.h"
 #include "doctor/explanation.h"
 #include "doctor/quote.h"
 #include "doctor/reply_head.h"
@@ -112,8 +113,8 @@ bool judge_answer(const ReplyHead& head) {
 // Sends the request with an empty body on the connected socket and judges the
 // answer's head; the body is never read, so nothing of it is replayed.
 bool probe(int socket_fd, const Endpoint& endpoint, std::string_view token) {
-    const timeval limit{kProbeReplyTimeoutMs / 1000, 0};
-    (void)::setsockopt(socket_fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    // Should this fail, the launcher's own, longer limit still ends the wait.
+    (void)sys::set_time_limit(socket_fd, SO_RCVTIMEO, kProbeReplyTimeoutMs);
     if (!send_request(socket_fd, endpoint, token, "")) {
         explain_and_clear();
         return false;

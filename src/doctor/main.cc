@@ -16,12 +16,12 @@
 #include "common/descriptor_io.h"
 #include "common/exit_codes.h"
 #include "common/failure_note.h"
+#include "common/process_setup.h"
 #include "common/std_streams.h"
 #include "doctor/check.h"
 #include "doctor/explanation.h"
 #include "doctor/name_on_path.h"
 #include "doctor/trace.h"
-#include "common/process_setup.h"
 #include "launcher/run.h"
 
 namespace {
