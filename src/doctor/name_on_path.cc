@@ -1,12 +1,12 @@
 #include "doctor/name_on_path.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <optional>
 #include <vector>
 
+#include "common/system_calls.h"
 #include "doctor/explanation.h"
 #include "doctor/quote.h"
 
@@ -32,7 +32,7 @@ std::string_view folder_of(std::string_view path) {
 // Where the link at `path` points, as written in it.
 std::optional<std::string> link_target(const std::string& path) {
     std::string target(4096, '\0');
-    const ssize_t size = ::readlink(path.c_str(), target.data(), target.size());
+    const ssize_t size = sys::readlink(path.c_str(), target.data(), target.size());
     if (size < 0 || static_cast<std::size_t>(size) == target.size()) return std::nullopt;
     target.resize(static_cast<std::size_t>(size));
     return target;
@@ -44,7 +44,7 @@ std::optional<std::string> launcher_beside_doctor() {
     if (!self) return std::nullopt;
     std::string launcher = std::string(folder_of(*self)) + "/" + std::string(kLauncherFile);
     struct stat facts;
-    if (::stat(launcher.c_str(), &facts) != 0 || !S_ISREG(facts.st_mode)) return std::nullopt;
+    if (sys::stat(launcher.c_str(), &facts) != 0 || !S_ISREG(facts.st_mode)) return std::nullopt;
     return launcher;
 }
 
@@ -55,15 +55,15 @@ enum class Entry { Missing, Dangling, NotExecutable, Program };
 // folder, and may be executed by someone; `file` gets its identity.
 Entry look_at(const std::string& candidate, struct stat& file) {
     struct stat own;
-    if (::lstat(candidate.c_str(), &own) != 0) return Entry::Missing;
-    if (::stat(candidate.c_str(), &file) != 0) return Entry::Dangling;
+    if (sys::lstat(candidate.c_str(), &own) != 0) return Entry::Missing;
+    if (sys::stat(candidate.c_str(), &file) != 0) return Entry::Dangling;
     const bool executable = (file.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0;
     return S_ISDIR(file.st_mode) || !executable ? Entry::NotExecutable : Entry::Program;
 }
 
 bool same_file(const struct stat& a, const std::string& path) {
     struct stat b;
-    return ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    return sys::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 // ", a link to TARGET" for a link, else nothing.
