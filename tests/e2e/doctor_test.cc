@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "common/endpoint.h"
 #include "common/failure_note.h"
 #include "common/limits.h"
 #include "support/bridge_frames.h"
@@ -95,267 +96,177 @@ std::string head_with(std::string_view lines) {
     return "HTTP/1.1 200 OK\r\n" + std::string(lines) + "\r\n";
 }
 
-const std::string kTerminal = R"({"kind":"plugin_cli_terminal","protocol_version":1,"exit_code":0)";
-
-std::string line(std::string_view frame) {
-    return std::string(frame) + "\n";
+// A 200 reply whose body is `frames`, one per line.
+std::string body_of(std::initializer_list<std::string_view> frames) {
+    std::string body;
+    for (const std::string_view frame : frames)
+        body.append(frame).push_back('\n');
+    return ok_response(body);
 }
+
+// Row builders: `velmot` against the bridge's `reply`; an endpoint or token
+// variable of the row's own; an invocation of the row's own.
+FailureCase replied(FailureReason reason, std::string reply, std::string where,
+                    std::string foreign = "") {
+    return {reason, {"velmot"}, std::move(reply), std::move(where), {}, {}, false, foreign};
+}
+FailureCase with_endpoint(FailureReason reason, std::string endpoint, std::string where = "") {
+    if (where.empty())
+        where = "endpoint (" + std::string(kEndpointVariable) + " is \"" + endpoint + "\")";
+    return {reason, {"velmot"}, "", std::move(where), std::move(endpoint)};
+}
+FailureCase with_token(FailureReason reason, std::string token, std::string where) {
+    return {reason, {"velmot"}, "", std::move(where), {}, std::move(token)};
+}
+FailureCase invoked(FailureReason reason, std::vector<std::string> argv, std::string where) {
+    return {reason, std::move(argv), "", std::move(where)};
+}
+
+const std::string kTerminal = R"({"kind":"plugin_cli_terminal","protocol_version":1,"exit_code":0)";
+const std::string kA = stdout_frame("a\n");
+const std::string kLongId(kMaxPluginIdBytes + 1, 'a');
+
+std::vector<std::string> too_many_arguments() {
+    std::vector<std::string> argv(kMaxArguments + 2, "x");
+    argv.front() = "velmot";
+    return argv;
+}
+
+std::string too_many_headers() {
+    std::string lines;
+    for (std::size_t i = 0; i <= kMaxHeaderLines; ++i)
+        lines += "X: y\r\n";
+    return head_with(lines);
+}
+
+using R = FailureReason;
 
 // One row for every rule a test can break, grouped by the step that finds it.
 const std::vector<FailureCase> kFailures = {
     // Environment, endpoint and token.
-    {FailureReason::EndpointUnset, {"velmot"}, "", "environment", std::string(kUnset)},
-    {FailureReason::EndpointNotUtf8, {"velmot"}, "", "environment", "http://127.0.0.1:1/\xff"},
-    {FailureReason::TokenUnset, {"velmot"}, "", "environment", std::nullopt, std::string(kUnset)},
-    {FailureReason::TokenNotUtf8, {"velmot"}, "", "environment", std::nullopt, "\xc3"},
-    {FailureReason::EndpointScheme,
-     {"velmot"},
-     "",
-     "endpoint (VELMOT_INTERNAL_PLUGIN_CLI_ENDPOINT is \"https://127.0.0.1:1/x\")",
-     "https://127.0.0.1:1/x"},
-    {FailureReason::EndpointNoPath,
-     {"velmot"},
-     "",
-     "endpoint (VELMOT_INTERNAL_PLUGIN_CLI_ENDPOINT is \"http://127.0.0.1:1\")",
-     "http://127.0.0.1:1"},
-    {FailureReason::EndpointHost,
-     {"velmot"},
-     "",
-     "endpoint (VELMOT_INTERNAL_PLUGIN_CLI_ENDPOINT is \"http://localhost:80/x\")",
-     "http://localhost:80/x"},
-    {FailureReason::EndpointPort,
-     {"velmot"},
-     "",
-     "endpoint (VELMOT_INTERNAL_PLUGIN_CLI_ENDPOINT is \"http://127.0.0.1:0/x\")",
-     "http://127.0.0.1:0/x"},
-    {FailureReason::EndpointEmptyPath,
-     {"velmot"},
-     "",
-     "endpoint (VELMOT_INTERNAL_PLUGIN_CLI_ENDPOINT is \"http://127.0.0.1:1/\")",
-     "http://127.0.0.1:1/"},
-    {FailureReason::EndpointLineBreak,
-     {"velmot"},
-     "",
-     "endpoint (VELMOT_INTERNAL_PLUGIN_CLI_ENDPOINT is \"http://127.0.0.1:1/a\\rb\")",
-     "http://127.0.0.1:1/a\rb"},
-    {FailureReason::TokenEmpty, {"velmot"}, "", "token", std::nullopt, ""},
-    {FailureReason::TokenLineBreak, {"velmot"}, "", "token", std::nullopt, "a\nb"},
+    with_endpoint(R::EndpointUnset, std::string(kUnset), "environment"),
+    with_endpoint(R::EndpointNotUtf8, "http://127.0.0.1:1/\xff", "environment"),
+    with_token(R::TokenUnset, std::string(kUnset), "environment"),
+    with_token(R::TokenNotUtf8, "\xc3", "environment"),
+    with_endpoint(R::EndpointScheme, "https://127.0.0.1:1/x"),
+    with_endpoint(R::EndpointNoPath, "http://127.0.0.1:1"),
+    with_endpoint(R::EndpointHost, "http://localhost:80/x"),
+    with_endpoint(R::EndpointPort, "http://127.0.0.1:0/x"),
+    with_endpoint(R::EndpointEmptyPath, "http://127.0.0.1:1/"),
+    with_endpoint(
+        R::EndpointLineBreak, "http://127.0.0.1:1/a\rb",
+        "endpoint (" + std::string(kEndpointVariable) + " is \"http://127.0.0.1:1/a\\rb\")"),
+    with_token(R::TokenEmpty, "", "token"),
+    with_token(R::TokenLineBreak, "a\nb", "token"),
     // Invocation name and arguments.
-    {FailureReason::NameNoFile, {"bin/.."}, "", "invocation name (name \"bin/..\")"},
-    {FailureReason::NameNotUtf8, {"velmot-\xff"}, "", "invocation name (name \"velmot-\\xff\")"},
-    {FailureReason::NameUnknown, {"notes"}, "", "invocation name (name \"notes\")"},
-    {FailureReason::NameIsLauncher,
-     {"velmot-plugin-cli-client"},
-     "",
-     "invocation name (name \"velmot-plugin-cli-client\")"},
-    {FailureReason::PluginIdLength,
-     {"velmot-" + std::string(kMaxPluginIdBytes + 1, 'a')},
-     "",
-     "invocation name (name \"velmot-" + std::string(kMaxPluginIdBytes + 1, 'a') + "\")"},
-    {FailureReason::PluginIdStart,
-     {"velmot-Notes", "list"},
-     "",
-     "invocation name (name \"velmot-Notes\", byte 0 of the plug-in id)"},
-    {FailureReason::PluginIdByte,
-     {"velmot-my notes"},
-     "",
-     "invocation name (name \"velmot-my notes\", byte 2 of the plug-in id)"},
-    {FailureReason::TooManyArguments,
-     [] {
-         std::vector<std::string> argv(kMaxArguments + 2, "x");
-         argv.front() = "velmot";
-         return argv;
-     }(),
-     "", "arguments (" + std::to_string(kMaxArguments + 1) + " given)"},
-    {FailureReason::ArgumentNotUtf8, {"velmot", "ok", "\xff"}, "", "arguments (argument 2)"},
-    {FailureReason::ArgumentTooLong,
-     {"velmot", "ok", std::string(kMaxArgumentCharacters + 1, 'a')},
-     "",
-     "arguments (argument 2)"},
+    invoked(R::NameNoFile, {"bin/.."}, "invocation name (name \"bin/..\")"),
+    invoked(R::NameNotUtf8, {"velmot-\xff"}, "invocation name (name \"velmot-\\xff\")"),
+    invoked(R::NameUnknown, {"notes"}, "invocation name (name \"notes\")"),
+    invoked(R::NameIsLauncher, {"velmot-plugin-cli-client"},
+            "invocation name (name \"velmot-plugin-cli-client\")"),
+    invoked(R::PluginIdLength, {"velmot-" + kLongId},
+            "invocation name (name \"velmot-" + kLongId + "\")"),
+    invoked(R::PluginIdStart, {"velmot-Notes", "list"},
+            "invocation name (name \"velmot-Notes\", byte 0 of the plug-in id)"),
+    invoked(R::PluginIdByte, {"velmot-my notes"},
+            "invocation name (name \"velmot-my notes\", byte 2 of the plug-in id)"),
+    invoked(R::TooManyArguments, too_many_arguments(),
+            "arguments (" + std::to_string(kMaxArguments + 1) + " given)"),
+    invoked(R::ArgumentNotUtf8, {"velmot", "ok", "\xff"}, "arguments (argument 2)"),
+    invoked(R::ArgumentTooLong, {"velmot", "ok", std::string(kMaxArgumentCharacters + 1, 'a')},
+            "arguments (argument 2)"),
     // Connect.
-    {FailureReason::ConnectRefused,
-     {"velmot"},
-     "",
-     "connect (VELMOT_INTERNAL_PLUGIN_CLI_ENDPOINT is \"http://127.0.0.1:1/x\")",
-     "http://127.0.0.1:1/x"},
-    // Status line and header section.
-    {FailureReason::ClosedBeforeReply, {"velmot"}, "", "status line"},
-    {FailureReason::NotUtf8,
-     {"velmot"},
-     "HTTP/1.1 200 \xff\r\n\r\n",
-     "status line",
-     {},
-     {},
-     false,
-     "the status line is not text"},
-    {FailureReason::StatusLineTooLong,
-     {"velmot"},
-     "HTTP/1.1 200 " + std::string(kMaxHeadLineBytes, 'a'),
-     "status line"},
-    {FailureReason::NotHttp11,
-     {"velmot"},
-     "HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n",
-     "status line",
-     {},
-     {},
-     false,
-     "status line \"HTTP/1.0 200 OK\""},
-    {FailureReason::StatusCodeInvalid, {"velmot"}, "HTTP/1.1 2OO OK\r\n\r\n", "status line"},
-    {FailureReason::StatusUnauthorized,
-     {"velmot"},
-     "HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n",
-     "status line (status 401)"},
-    {FailureReason::StatusNotFound,
-     {"velmot"},
-     "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n",
-     "status line (status 404)"},
-    {FailureReason::StatusNot200,
-     {"velmot"},
-     "HTTP/1.1 500 Oops\r\nServer: velmot-host\r\nContent-Length: 0\r\n\r\n",
-     "status line (status 500)"},
-    {FailureReason::StatusNotFound,
-     {"velmot"},
-     "HTTP/1.1 404 Not Found\r\nServer: nginx\r\nContent-Type: text/html\r\n"
-     "Content-Length: 0\r\n\r\n",
-     "status line (status 404)",
-     {},
-     {},
-     false,
-     "Server \"nginx\", Content-Type \"text/html\""},
-    {FailureReason::ClosedInHeaders,
-     {"velmot"},
-     "HTTP/1.1 200 OK\r\nServer: x\r\n",
-     "header section (header line 2)"},
-    {FailureReason::HeaderLineTooLong,
-     {"velmot"},
-     "HTTP/1.1 200 OK\r\nX: " + std::string(kMaxHeadLineBytes, 'a'),
-     "header section (header line 1)"},
-    {FailureReason::TooManyHeaders,
-     {"velmot"},
-     head_with([] {
-         std::string lines;
-         for (std::size_t i = 0; i <= kMaxHeaderLines; ++i)
-             lines += "X: y\r\n";
-         return lines;
-     }()),
-     "header section (header line " + std::to_string(kMaxHeaderLines + 1) + ")"},
-    {FailureReason::HeaderNoColon,
-     {"velmot"},
-     head_with("Server x\r\nContent-Length: 0\r\n"),
-     "header section (header line 1)"},
-    {FailureReason::ContentLengthInvalid,
-     {"velmot"},
-     head_with("Content-Length: " + std::to_string(kMaxContentLength + 1) + "\r\n"),
-     "header section (header line 1)"},
-    {FailureReason::ContentLengthMissing, {"velmot"}, head_with(""), "header section"},
+    with_endpoint(R::ConnectRefused, "http://127.0.0.1:1/x",
+                  "connect (" + std::string(kEndpointVariable) + " is \"http://127.0.0.1:1/x\")"),
+    // Status line and header section; a reply that is no bridge's is named.
+    replied(R::ClosedBeforeReply, "", "status line"),
+    replied(R::NotUtf8, "HTTP/1.1 200 \xff\r\n\r\n", "status line", "the status line is not text"),
+    replied(R::StatusLineTooLong, "HTTP/1.1 200 " + std::string(kMaxHeadLineBytes, 'a'),
+            "status line"),
+    replied(R::NotHttp11, "HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", "status line",
+            "status line \"HTTP/1.0 200 OK\""),
+    replied(R::StatusCodeInvalid, "HTTP/1.1 2OO OK\r\n\r\n", "status line"),
+    replied(R::StatusUnauthorized, "HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n",
+            "status line (status 401)"),
+    replied(R::StatusNotFound, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n",
+            "status line (status 404)"),
+    replied(R::StatusNotFound,
+            "HTTP/1.1 404 Not Found\r\nServer: nginx\r\nContent-Type: text/html\r\n"
+            "Content-Length: 0\r\n\r\n",
+            "status line (status 404)", "Server \"nginx\", Content-Type \"text/html\""),
+    replied(R::StatusNot200,
+            "HTTP/1.1 500 Oops\r\nServer: velmot-host\r\nContent-Length: 0\r\n\r\n",
+            "status line (status 500)"),
+    replied(R::ClosedInHeaders, "HTTP/1.1 200 OK\r\nServer: x\r\n",
+            "header section (header line 2)"),
+    replied(R::HeaderLineTooLong, "HTTP/1.1 200 OK\r\nX: " + std::string(kMaxHeadLineBytes, 'a'),
+            "header section (header line 1)"),
+    replied(R::TooManyHeaders, too_many_headers(),
+            "header section (header line " + std::to_string(kMaxHeaderLines + 1) + ")"),
+    replied(R::HeaderNoColon, head_with("Server x\r\nContent-Length: 0\r\n"),
+            "header section (header line 1)"),
+    replied(R::ContentLengthInvalid,
+            head_with("Content-Length: " + std::to_string(kMaxContentLength + 1) + "\r\n"),
+            "header section (header line 1)"),
+    replied(R::ContentLengthMissing, head_with(""), "header section"),
     // Body.
-    {FailureReason::BodyEndedEarly,
-     {"velmot"},
-     "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + stdout_frame("partial\n"),
-     "body (body line 2)"},
-    {FailureReason::BodyLineUnterminated,
-     {"velmot"},
-     ok_with(stdout_frame("a\n") + "[]"),
-     "body (body line 2)"},
-    {FailureReason::NoTerminalFrame, {"velmot"}, ok_with(stdout_frame("a\n")), "body"},
-    {FailureReason::LineAfterTerminal,
-     {"velmot"},
-     ok_with(terminal_frame(0) + stdout_frame("late\n")),
-     "body (body line 2)"},
-    {FailureReason::NotUtf8,
-     {"velmot"},
-     ok_with(stdout_frame("a\n") + "[\"\xff\"]\n"),
-     "body (body line 2)"},
+    replied(R::BodyEndedEarly, "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + kA,
+            "body (body line 2)"),
+    replied(R::BodyLineUnterminated, ok_with(kA + "[]"), "body (body line 2)"),
+    replied(R::NoTerminalFrame, ok_with(kA), "body"),
+    replied(R::LineAfterTerminal, ok_with(terminal_frame(0) + kA), "body (body line 2)"),
+    replied(R::NotUtf8, ok_with(kA + "[\"\xff\"]\n"), "body (body line 2)"),
     // Frame lines: the byte is where the decoder stood.
-    {FailureReason::FrameNotJson,
-     {"velmot"},
-     ok_with(stdout_frame("a\n") + "{\"a\":}\n"),
-     "frame line (body line 2, byte 5)"},
-    {FailureReason::FrameNotContainer,
-     {"velmot"},
-     ok_with("<html>\n"),
-     "frame line (body line 1, byte 0)",
-     {},
-     {},
-     false,
-     "body line 1 is not a frame"},
-    {FailureReason::FrameNotContainer,
-     {"velmot"},
-     ok_with(stdout_frame("a\n") + "\"x\"\n"),
-     "frame line (body line 2, byte 0)"},
-    {FailureReason::FrameTooDeep,
-     {"velmot"},
-     ok_with(line(kTerminal + ",\"d\":" + std::string(kMaxFrameNesting, '[') +
-                  std::string(kMaxFrameNesting, ']') + "}")),
-     "frame line (body line 1, byte " +
-         std::to_string(kTerminal.size() + 5 + kMaxFrameNesting - 1) + ")"},
-    {FailureReason::FrameTrailingBytes,
-     {"velmot"},
-     ok_with(line(R"(["plugin_cli_terminal",1,0] x)")),
-     "frame line (body line 1, byte 28)"},
-    {FailureReason::FrameKindMissing,
-     {"velmot"},
-     ok_with(stdout_frame("a\n") + "{\"a\":1}\n"),
-     "frame line (body line 2, byte 7)"},
-    {FailureReason::FrameKindTwice,
-     {"velmot"},
-     ok_with(line(kTerminal + ",\"kind\":1}")),
-     "frame line (body line 1, byte " + std::to_string(kTerminal.size() + 1) + ")"},
-    {FailureReason::FrameKindUnknown,
-     {"velmot"},
-     ok_with(line(R"({"kind":"plugin_cli_exit","exit_code":0})")),
-     "frame line (body line 1, byte 8)"},
-    {FailureReason::FrameArrayLength,
-     {"velmot"},
-     ok_with(line(R"(["plugin_cli_terminal",1])")),
-     "frame line (body line 1, byte 24)"},
-    {FailureReason::FrameFieldMissing,
-     {"velmot"},
-     ok_with(line(R"({"kind":"plugin_cli_terminal","protocol_version":1})")),
-     "frame line (body line 1, member \"exit_code\")"},
-    {FailureReason::FrameFieldTwice,
-     {"velmot"},
-     ok_with(line(kTerminal + ",\"exit_code\":1}")),
-     "frame line (body line 1, byte " + std::to_string(kTerminal.size() + 13) +
-         ", member \"exit_code\")"},
-    {FailureReason::FrameFieldNotByte,
-     {"velmot"},
-     ok_with(line(R"({"kind":"plugin_cli_terminal","protocol_version":1,"exit_code":256})")),
-     "frame line (body line 1, byte 63, member \"exit_code\")"},
-    {FailureReason::FrameFieldNotString,
-     {"velmot"},
-     ok_with(line(R"(["plugin_cli_failure",1,5,"m",1])")),
-     "frame line (body line 1, byte 24, member \"code\")"},
-    {FailureReason::FrameFieldNotChannel,
-     {"velmot"},
-     ok_with(line(R"(["plugin_cli_output",1,"stdin","QQ=="])")),
-     "frame line (body line 1, byte 23, member \"channel\")"},
+    replied(R::FrameNotJson, ok_with(kA + "{\"a\":}\n"), "frame line (body line 2, byte 5)"),
+    replied(R::FrameNotContainer, ok_with(kA + "\"x\"\n"), "frame line (body line 2, byte 0)"),
+    replied(R::FrameNotContainer, ok_with("<html>\n"), "frame line (body line 1, byte 0)",
+            "body line 1 is not a frame"),
+    replied(R::FrameTooDeep,
+            body_of({kTerminal + ",\"d\":" + std::string(kMaxFrameNesting, '[') +
+                     std::string(kMaxFrameNesting, ']') + "}"}),
+            "frame line (body line 1, byte " +
+                std::to_string(kTerminal.size() + 5 + kMaxFrameNesting - 1) + ")"),
+    replied(R::FrameTrailingBytes, body_of({R"(["plugin_cli_terminal",1,0] x)"}),
+            "frame line (body line 1, byte 28)"),
+    replied(R::FrameKindMissing, ok_with(kA + "{\"a\":1}\n"), "frame line (body line 2, byte 7)"),
+    replied(R::FrameKindTwice, body_of({kTerminal + ",\"kind\":1}"}),
+            "frame line (body line 1, byte " + std::to_string(kTerminal.size() + 1) + ")"),
+    replied(R::FrameKindUnknown, body_of({R"({"kind":"plugin_cli_exit","exit_code":0})"}),
+            "frame line (body line 1, byte 8)"),
+    replied(R::FrameArrayLength, body_of({R"(["plugin_cli_terminal",1])"}),
+            "frame line (body line 1, byte 24)"),
+    replied(R::FrameFieldMissing,
+            body_of({R"({"kind":"plugin_cli_terminal","protocol_version":1})"}),
+            "frame line (body line 1, member \"exit_code\")"),
+    replied(R::FrameFieldTwice, body_of({kTerminal + ",\"exit_code\":1}"}),
+            "frame line (body line 1, byte " + std::to_string(kTerminal.size() + 13) +
+                ", member \"exit_code\")"),
+    replied(R::FrameFieldNotByte,
+            body_of({R"({"kind":"plugin_cli_terminal","protocol_version":1,"exit_code":256})"}),
+            "frame line (body line 1, byte 63, member \"exit_code\")"),
+    replied(R::FrameFieldNotString, body_of({R"(["plugin_cli_failure",1,5,"m",1])"}),
+            "frame line (body line 1, byte 24, member \"code\")"),
+    replied(R::FrameFieldNotChannel, body_of({R"(["plugin_cli_output",1,"stdin","QQ=="])"}),
+            "frame line (body line 1, byte 23, member \"channel\")"),
     // Frame handling.
-    {FailureReason::ProtocolVersion,
+    replied(R::ProtocolVersion,
+            body_of({R"({"kind":"plugin_cli_terminal","protocol_version":2,"exit_code":0})"}),
+            "frame handling (body line 1)"),
+    replied(R::ChunkNotBase64, body_of({R"(["plugin_cli_output",1,"stdout","QQ"])"}),
+            "frame handling (body line 1)"),
+    replied(R::ChunkSize, body_of({R"(["plugin_cli_output",1,"stdout",""])"}),
+            "frame handling (body line 1)"),
+    replied(R::FailureCodeInvalid, ok_with(failure_frame("Denied", "no", 3)),
+            "frame handling (body line 1)"),
+    // Output, with standard output on /dev/full.
+    {R::StdoutWriteFailed,
      {"velmot"},
-     ok_with(line(R"({"kind":"plugin_cli_terminal","protocol_version":2,"exit_code":0})")),
-     "frame handling (body line 1)"},
-    {FailureReason::ChunkNotBase64,
-     {"velmot"},
-     ok_with(line(R"(["plugin_cli_output",1,"stdout","QQ"])")),
-     "frame handling (body line 1)"},
-    {FailureReason::ChunkSize,
-     {"velmot"},
-     ok_with(line(R"(["plugin_cli_output",1,"stdout",""])")),
-     "frame handling (body line 1)"},
-    {FailureReason::FailureCodeInvalid,
-     {"velmot"},
-     ok_with(failure_frame("Denied", "no", 3)),
-     "frame handling (body line 1)"},
-    // Output.
-    {FailureReason::StdoutWriteFailed,
-     {"velmot"},
-     ok_with(stdout_frame("a\n") + terminal_frame(0)),
+     ok_with(kA + terminal_frame(0)),
      "output (body line 1)",
      {},
      {},
      true},
-    {FailureReason::StdoutLostAtExit,
+    {R::StdoutLostAtExit,
      {"velmot"},
      ok_with(stdout_frame("a") + terminal_frame(0)),
      "output",
