@@ -160,6 +160,18 @@ int open(const char* path, int flags) noexcept {
     return repeat_interrupted([&] { return ::open(path, flags); });
 }
 
+int stat(const char* path, struct stat* facts) noexcept {
+    return repeat_interrupted([&] { return ::stat(path, facts); });
+}
+
+int lstat(const char* path, struct stat* facts) noexcept {
+    return repeat_interrupted([&] { return ::lstat(path, facts); });
+}
+
+ssize_t readlink(const char* path, char* buffer, std::size_t size) noexcept {
+    return repeat_interrupted([&] { return ::readlink(path, buffer, size); });
+}
+
 int dup(int fd) noexcept {
     return ::dup(fd);
 }

@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -99,6 +100,13 @@ int close(int fd) noexcept;
 [[nodiscard]] bool is_open(int fd) noexcept;
 
 [[nodiscard]] int open(const char* path, int flags) noexcept;
+
+// What is at `path`, links followed (`stat`) or not (`lstat`), and the
+// target written in the link at `path` (not terminated; -1 when it is no
+// link).
+[[nodiscard]] int stat(const char* path, struct stat* facts) noexcept;
+[[nodiscard]] int lstat(const char* path, struct stat* facts) noexcept;
+[[nodiscard]] ssize_t readlink(const char* path, char* buffer, std::size_t size) noexcept;
 [[nodiscard]] int dup(int fd) noexcept;
 
 // Makes writing into a pipe or socket whose reader has gone an ordinary

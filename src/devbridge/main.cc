@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "common/descriptor_io.h"
+#include "common/exit_codes.h"
 #include "common/process_setup.h"
 #include "common/unique_fd.h"
 #include "devbridge/access_token.h"
@@ -26,8 +27,6 @@
 
 namespace velmot::devbridge {
 namespace {
-
-constexpr int kUsageStatus = 2;
 
 int complain(const std::string& what) {
     (void)write_all(STDERR_FILENO, "velmot_devbridge: " + what + "\n");
@@ -85,7 +84,7 @@ int run(int argc, char** argv) {
     const auto options = parse_options(argc, argv, error);
     if (!options) {
         (void)write_all(STDERR_FILENO, "velmot_devbridge: " + error + "\n" + kUsage);
-        return kUsageStatus;
+        return exit_code(ToolExit::UsageError);
     }
     if (options->mode == Mode::Help) return write_all(STDOUT_FILENO, kUsage) ? 0 : 1;
     if (options->mode == Mode::Version) {
