@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "common/system_calls.h"
 #include "common/unique_fd.h"
 #include "devbridge/devbridge_limits.h"
 #include "devbridge/frame_body.h"
@@ -18,7 +19,7 @@ namespace {
 
 bool is_regular_file(const std::string& path) {
     struct stat info;
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    return sys::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 InvocationAnswer fail(FrameBody& body, std::string_view code, std::string_view message,
@@ -35,7 +36,7 @@ InvocationAnswer unknown_command(FrameBody& body, const InvocationCall& call,
         call.plugin_id ? "no plug-in with the id \"" + *call.plugin_id + "\" in " + commands_dir
                        : "no core command " + std::string(kCoreCommandName) + " in " + commands_dir;
     struct stat info;
-    if (::lstat(path.c_str(), &info) == 0) {
+    if (sys::lstat(path.c_str(), &info) == 0) {
         message += S_ISLNK(info.st_mode) ? "; " + path + " is a link to nothing"
                                          : "; " + path + " is no regular file";
     }
@@ -47,8 +48,8 @@ InvocationAnswer unknown_command(FrameBody& body, const InvocationCall& call,
 // kept; empty when the file does not start with one.
 std::string interpreter_of(const std::string& path) {
     char start[256];
-    const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    const ssize_t got = file.valid() ? ::read(file.get(), start, sizeof start) : -1;
+    const UniqueFd file(sys::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const ssize_t got = file.valid() ? sys::read(file.get(), start, sizeof start) : -1;
     if (got < 2 || start[0] != '#' || start[1] != '!') return {};
     std::string_view line(start + 2, static_cast<std::size_t>(got) - 2);
     line = line.substr(0, line.find('\n'));

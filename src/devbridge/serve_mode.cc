@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include "common/descriptor_io.h"
+#include "common/system_calls.h"
 #include "common/unique_fd.h"
 #include "devbridge/bridge_modes.h"
 #include "devbridge/export_lines.h"
@@ -19,7 +20,7 @@ bool publish(const BridgeAddress& address, ShellSyntax shell, const std::string&
              UniqueFd ready, int log_fd) {
     const std::string lines = export_lines(shell, address.endpoint, address.token, pid);
     if (!write_all(STDOUT_FILENO, lines)) return false;
-    const UniqueFd null(::open("/dev/null", O_RDWR | O_CLOEXEC));
+    const UniqueFd null(sys::open("/dev/null", O_RDWR | O_CLOEXEC));
     if (!null.valid() || ::dup2(null.get(), STDIN_FILENO) != STDIN_FILENO ||
         ::dup2(null.get(), STDOUT_FILENO) != STDOUT_FILENO ||
         ::dup2(log_fd, STDERR_FILENO) != STDERR_FILENO) {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "common/descriptor_io.h"
+#include "common/system_calls.h"
 #include "common/unique_fd.h"
 #include "devbridge/bridge_modes.h"
 #include "devbridge/devbridge_limits.h"
@@ -39,7 +40,7 @@ std::optional<pid_t> read_pid(const char* text) {
 // file was replaced since it started.
 std::string executable_name(const std::string& proc_entry) {
     char target[4096];
-    const ssize_t length = ::readlink(proc_entry.c_str(), target, sizeof target);
+    const ssize_t length = sys::readlink(proc_entry.c_str(), target, sizeof target);
     if (length <= 0) return {};
     std::string_view path(target, static_cast<std::size_t>(length));
     constexpr std::string_view kDeleted = " (deleted)";
@@ -83,7 +84,7 @@ int stop_served_bridge(ShellSyntax shell) {
         return complain("cannot signal process " + std::to_string(*pid));
     }
     struct pollfd ended = {process.get(), POLLIN, 0};
-    if (::poll(&ended, 1, kStopWaitMs) != 1) {
+    if (sys::poll(&ended, 1, kStopWaitMs) != 1) {
         return complain("process " + std::to_string(*pid) + " has not ended yet");
     }
     return write_all(STDOUT_FILENO, unset_lines(shell)) ? 0 : 1;
