@@ -3,6 +3,7 @@
 // that captures its output, and a log that stops draining. None of them may
 // hold up the bridge: other launchers are answered in time, and the bridge
 // stops in time.
+#include <errno.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -17,6 +18,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,6 +36,12 @@ using Clock = std::chrono::steady_clock;
 
 const std::string kBridge = VELMOT_DEVBRIDGE_PATH;
 constexpr int kGuardMs = 30'000;
+
+// Says "holding" on its FIFO, then "term" for every SIGTERM, which it
+// outlives: only SIGKILL ends it.
+constexpr char kStubborn[] =
+    "#!/bin/sh\nexec 3>\"$1\"\ntrap 'echo term >&3' TERM\necho holding >&3\n"
+    "while :; do sleep 1; done\n";
 
 std::string path_variable() {
     const char* path = std::getenv("PATH");
@@ -65,6 +73,8 @@ class DevBridgeLoadTest : public ::testing::Test {
         const std::string commands = dir_.path() + "/commands";
         ::mkdir(commands.c_str(), 0700);
         ::symlink(VELMOT_DEVBRIDGE_EXAMPLES "/probe", (commands + "/probe").c_str());
+        std::ofstream(commands + "/stubborn") << kStubborn;
+        ::chmod((commands + "/stubborn").c_str(), 0700);
         return commands;
     }
 
@@ -126,6 +136,29 @@ TEST_F(DevBridgeLoadTest, ClientsThatStopReadingHoldNoWorkerAndDoNotDelayTheStop
     const int stopped = bridge_->stop();
     EXPECT_TRUE(WIFEXITED(stopped) && WEXITSTATUS(stopped) == 0) << stopped;
     EXPECT_LT(seconds_since(start), 5.0);
+}
+
+TEST_F(DevBridgeLoadTest, AStoppingBridgeRefusesNewConnectionsAtOnce) {
+    serve(dir_.path() + "/log");
+    const std::string fifo = dir_.path() + "/stubborn";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ChildProcess launcher(launcher_plan(dir_, *bridge_, "velmot-stubborn", {fifo}));
+    const UniqueFd said(::open(fifo.c_str(), O_RDONLY | O_CLOEXEC));
+    char line[8];
+    ASSERT_EQ(::read(said.get(), line, sizeof line), 8);
+    ::kill(bridge_->pid(), SIGTERM);
+    // The command has its SIGTERM: the bridge is stopping, and closed its
+    // listener before it signalled any command.
+    ASSERT_TRUE(readable_within_guard(said.get()));
+    ASSERT_EQ(::read(said.get(), line, 5), 5);
+    const UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(bridge_->port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_NE(::connect(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(errno, ECONNREFUSED);
+    EXPECT_EQ(launcher.finish().exit_code(), 125);
 }
 
 TEST_F(DevBridgeLoadTest, QueuedRequestsWhoseClientsLeftAreNeverStarted) {
