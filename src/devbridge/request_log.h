@@ -33,7 +33,7 @@ class RequestLog {
     RequestLog& operator=(const RequestLog&) = delete;
 
     // "velmot_devbridge: notes status 200 exit 0 312 bytes 4 ms": the plug-in
-    // id, "core", or "-" for a request that named no invocation; the HTTP
+    // id, "_core", or "-" for a request that named no invocation; the HTTP
     // status; the exit status when a command's result was sent; the body's
     // size and the time spent on the request; then "; " and `remark`, if
     // any.
