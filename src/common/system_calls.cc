@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/random.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -174,6 +175,43 @@ ssize_t readlink(const char* path, char* buffer, std::size_t size) noexcept {
 
 int dup(int fd) noexcept {
     return ::dup(fd);
+}
+
+pid_t waitpid(pid_t pid, int* status, int options) noexcept {
+    return repeat_interrupted([&] { return ::waitpid(pid, status, options); });
+}
+
+int waitid(idtype_t type, id_t id, siginfo_t* info, int options) noexcept {
+    return repeat_interrupted([&] { return ::waitid(type, id, info, options); });
+}
+
+int sigwaitinfo(const sigset_t* signals, siginfo_t* info) noexcept {
+#ifdef __APPLE__
+    // There is no sigwaitinfo here: the signal comes without its details.
+    int signal = 0;
+    if (const int error = ::sigwait(signals, &signal); error != 0) {
+        errno = error;
+        return -1;
+    }
+    if (info != nullptr) {
+        *info = siginfo_t{};
+        info->si_signo = signal;
+    }
+    return signal;
+#else
+    return repeat_interrupted([&] { return ::sigwaitinfo(signals, info); });
+#endif
+}
+
+bool random_bytes(void* bytes, std::size_t size) noexcept {
+    // The source hands out at most 256 bytes a call.
+    constexpr std::size_t kMostPerCall = 256;
+    auto* out = static_cast<unsigned char*>(bytes);
+    for (std::size_t done = 0; done < size; done += kMostPerCall) {
+        const std::size_t part = size - done < kMostPerCall ? size - done : kMostPerCall;
+        if (::getentropy(out + done, part) != 0) return false;
+    }
+    return true;
 }
 
 bool ignore_sigpipe() noexcept {

@@ -14,10 +14,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/uio.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -108,6 +110,15 @@ int close(int fd) noexcept;
 [[nodiscard]] int lstat(const char* path, struct stat* facts) noexcept;
 [[nodiscard]] ssize_t readlink(const char* path, char* buffer, std::size_t size) noexcept;
 [[nodiscard]] int dup(int fd) noexcept;
+
+// Waiting for child processes and for signals that are blocked and awaited.
+[[nodiscard]] pid_t waitpid(pid_t pid, int* status, int options) noexcept;
+[[nodiscard]] int waitid(idtype_t type, id_t id, siginfo_t* info, int options) noexcept;
+[[nodiscard]] int sigwaitinfo(const sigset_t* signals, siginfo_t* info) noexcept;
+
+// Fills `size` bytes with random bytes from the system's source; false when
+// it cannot.
+[[nodiscard]] bool random_bytes(void* bytes, std::size_t size) noexcept;
 
 // Makes writing into a pipe or socket whose reader has gone an ordinary
 // error for the whole process.

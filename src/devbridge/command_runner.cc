@@ -126,9 +126,7 @@ Drain Watch::run(const OutputSink& sink) {
 // it: the registry must never signal a process id that may be reused.
 int finish(pid_t pid, ProcessRegistry& registry) {
     siginfo_t info;
-    while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 &&
-           errno == EINTR) {
-    }
+    (void)sys::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT);
     registry.forget(pid);
     return wait_for_exit_status(pid);
 }

@@ -28,9 +28,7 @@ std::optional<int> detach_from_terminal(UniqueFd& ready) {
     const ssize_t got = sys::read(wait_end.get(), &byte, 1);
     if (got == 1) return 0;
     int status = 0;
-    while (::waitpid(bridge, &status, 0) < 0) {
-        if (errno != EINTR) return kStatusBridgeFailure;
-    }
+    if (sys::waitpid(bridge, &status, 0) < 0) return kStatusBridgeFailure;
     return WIFEXITED(status) ? WEXITSTATUS(status) : kStatusBridgeFailure;
 }
 

@@ -64,9 +64,7 @@ int serve_until_signalled(const BridgeAddress& address, ShellSyntax shell, Uniqu
     log.note("serving " + commands_dir + " at " + address.endpoint + " (pid " + pid +
              "); stop it with velmot_devbridge --stop or kill " + pid);
     const sigset_t signals = stop_signals();
-    int signal;
-    while ((signal = ::sigwaitinfo(&signals, nullptr)) < 0) {
-    }
+    const int signal = sys::sigwaitinfo(&signals, nullptr);
     log.note("stopping on signal " + std::to_string(signal));
     return 0;
 }

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "common/endpoint.h"
+#include "common/system_calls.h"
 #include "devbridge/devbridge_limits.h"
 #include "devbridge/export_lines.h"
 
@@ -139,9 +140,7 @@ std::vector<std::string> environment_without(const std::vector<std::string>& dro
 
 int wait_for_exit_status(pid_t pid) {
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
-    }
+    if (sys::waitpid(pid, &status, 0) < 0) return -1;
     if (WIFSIGNALED(status)) return kSignalStatusBase + WTERMSIG(status);
     return WEXITSTATUS(status);
 }
