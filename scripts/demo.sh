@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
-# Builds the launcher and the development bridge alone in build-demo/, then
-# runs the example plug-in `notes` through a `velmot-notes` link for real:
-# the bridge runs examples/commands/notes, the launcher replays what it wrote
-# and exits with its status. Arguments replace the default `list` (try
-# `show 2`, `show 9`).
+# Builds the launcher, its diagnosing companion velmot_doctor (which the
+# README's first troubleshooting step runs) and the development bridge alone
+# in build-demo/, then runs the example plug-in `notes` through a
+# `velmot-notes` link for real: the bridge runs examples/commands/notes, the
+# launcher replays what it wrote and exits with its status. Arguments replace
+# the default `list` (try `show 2`, `show 9`).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="build-demo"
 scripts/install-deps.sh demo
-echo "demo: building the launcher and the development bridge in $build/" >&2
+echo "demo: building the launcher, velmot_doctor and the development bridge in $build/" >&2
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DVELMOT_BUILD_TESTS=OFF -DVELMOT_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" --target velmot-plugin-cli-client velmot_devbridge
+cmake --build "$build" --target velmot-plugin-cli-client velmot_doctor velmot_devbridge
 ln -sf velmot-plugin-cli-client "$build/velmot-notes"
 [ $# -gt 0 ] || set -- list
 echo "demo: $build/velmot-notes $*" >&2

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The launcher's system calls, one traced run of each benchmark scenario and
-# of a few failing starts, written as normalized text (addresses, ports and
-# process ids, random bytes and the connect wait left replaced) so that two builds can be compared with diff:
+# of a few failing starts, written as normalized text so that two builds can
+# be compared with diff. Replaced: addresses, ports, process ids, random
+# bytes, the connect wait left and how the loopback happened to split the
+# reply into receives.
 #
 #   scripts/trace-syscalls.sh BUILD_DIR OUT_DIR
 #   diff -r OLD_OUT NEW_OUT
@@ -28,7 +30,8 @@ normalize() {
         -e 's/"[^"]*"\.\.\./STR.../g' -e 's/^[0-9]+ +//' -e 's/\[pid +[0-9]+\] //' \
         -e 's/sendmsg\(3, \{.*\}, /sendmsg(3, MSG, /' -e 's/st_[a-z_]+=[^,}]+/ST/g' \
         -e 's/(getpid|getppid)\(\) += [0-9]+/\1() = PID/' -e 's/getrandom\("[^"]*"/getrandom(BYTES/' \
-        -e 's/ +=/ =/' -e 's/(poll\(.*\], 1, )[0-9]+\)/\1WAIT)/'
+        -e 's/ +=/ =/' -e 's/(poll\(.*\], 1, )[0-9]+\)/\1WAIT)/' \
+        -e 's/^(recvfrom\(.*\)) = [0-9]+$/\1 = SOME/' | uniq
 }
 # Only what the launcher does: everything from its start-up's first call of
 # its own on (the helper shell and env before it are not its calls).

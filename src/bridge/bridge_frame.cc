@@ -12,9 +12,9 @@ namespace {
 
 enum class Tag { Output, Terminal, Failure };
 
-// Notes why the line is refused, at the reader's place; a rule found deeper
+// Notes why the line is rejected, at the reader's place; a rule found deeper
 // (the nesting limit) has been noted already and stands.
-std::nullopt_t refuse(const JsonReader& reader, FailureReason reason) noexcept {
+std::nullopt_t reject_at(const JsonReader& reader, FailureReason reason) noexcept {
     note_failure_at(reason, reader.position());
     return std::nullopt;
 }
@@ -23,7 +23,8 @@ constexpr std::string_view kTagNames[] = {"plugin_cli_output", "plugin_cli_termi
                                           "plugin_cli_failure"};
 
 // A tag value written otherwise than a bridge writes it: with escapes,
-// white space before it, or not a tag at all.
+// white space before it, or not a tag at all. Out of line, so that its name
+// buffer and slow path stay out of `read_tag`, which every frame runs.
 [[gnu::noinline]] std::optional<Tag> read_other_tag(JsonReader& reader) noexcept {
     JsonReader::NameBuffer buffer;
     const std::optional<std::string_view> name = reader.read_name(buffer);
@@ -84,9 +85,8 @@ bool read_null_or_empty_object(JsonReader& reader) noexcept {
     return true;
 }
 
-// A channel written otherwise than a bridge writes it: with escapes, as an
-// object, or not a channel at all.
-[[gnu::noinline]] bool read_other_channel(JsonReader& reader, OutputChannel& field) noexcept {
+// The channel forms a bridge does not write: with escapes, or as an object.
+bool read_channel_otherwise(JsonReader& reader, OutputChannel& field) noexcept {
     if (reader.next_is('"')) {
         const std::optional<std::span<char>> name = reader.read_string();
         return name && channel_named(*name, field);
@@ -98,6 +98,17 @@ bool read_null_or_empty_object(JsonReader& reader) noexcept {
     if (!reader.consume('}')) return false;  // a second member fails here
     reader.close();
     return true;
+}
+
+// A channel written otherwise than a bridge writes it: with escapes, as an
+// object, or not a channel at all; one that is no channel is reported where
+// its value starts, like every other field's. Out of line, so that this slow
+// path stays out of `read_channel`, which every output frame runs.
+[[gnu::noinline]] bool read_other_channel(JsonReader& reader, OutputChannel& field) noexcept {
+    const std::size_t value = reader.position();
+    if (read_channel_otherwise(reader, field)) return true;
+    reader.seek(value);
+    return false;
 }
 
 // "stdout" or "stderr" as a string, or as the single key of an object whose
@@ -123,7 +134,7 @@ template <class Frame>
 struct Field {
     std::string_view key;
     bool (*read)(JsonReader&, Frame&) noexcept;
-    FailureReason refused;  // why a value that does not convert is refused
+    FailureReason wrong_value;  // why a value that does not convert is rejected
 };
 
 template <class Frame>
@@ -185,7 +196,8 @@ class FrameFields {
     bool read_member(JsonReader& reader, std::string_view key) noexcept {
         return [&]<std::size_t... I>(std::index_sequence<I...>) {
             bool ok = true;
-            const bool known = ((is_key<I>(key) && (ok = read<I>(reader), true)) || ...);
+            // The first field whose key matches reads its value and ends the walk.
+            const bool known = ((is_key<I>(key) && read_matched<I>(reader, ok)) || ...);
             return known ? ok : reader.skip_value();
         }
         (std::make_index_sequence<kCount>{});
@@ -199,8 +211,10 @@ class FrameFields {
     bool read_expected_member(JsonReader& reader, bool& ok) noexcept {
         const auto next = static_cast<std::size_t>(std::countr_one(assigned_));
         return [&]<std::size_t... I>(std::index_sequence<I...>) {
+            // Only field `next` can match; if its key is there, so must be the
+            // colon and the value.
             return ((next == I && reader.consume_quoted(kFields[I].key) &&
-                     (ok = reader.consume(':') && read<I>(reader), true)) ||
+                     read_matched<I>(reader, ok, reader.consume(':'))) ||
                     ...);
         }
         (std::make_index_sequence<kCount>{});
@@ -225,6 +239,15 @@ class FrameFields {
     }
 
   private:
+    // Reads field I's value, if `colon` holds, into `ok`, and is always true:
+    // its key matched, so the walk over the fields stops whether or not the
+    // value converted.
+    template <std::size_t I>
+    bool read_matched(JsonReader& reader, bool& ok, bool colon = true) noexcept {
+        ok = colon && read<I>(reader);
+        return true;
+    }
+
     template <std::size_t I>
     static bool is_key(std::string_view key) noexcept {
         constexpr std::string_view kKey = kFields[I].key;
@@ -234,13 +257,14 @@ class FrameFields {
     template <std::size_t I>
     bool read(JsonReader& reader) noexcept {
         constexpr unsigned kBit = 1u << I;
-        if ((assigned_ & kBit) != 0) return refused(reader, FailureReason::FrameFieldTwice, I);
+        if ((assigned_ & kBit) != 0) return reject_field(reader, FailureReason::FrameFieldTwice, I);
         assigned_ |= kBit;
-        return kFields[I].read(reader, frame_) || refused(reader, kFields[I].refused, I);
+        return kFields[I].read(reader, frame_) || reject_field(reader, kFields[I].wrong_value, I);
     }
 
-    static bool refused(const JsonReader& reader, FailureReason reason,
-                        std::size_t field) noexcept {
+    // Notes why field `field` is rejected, at the reader's place; false.
+    static bool reject_field(const JsonReader& reader, FailureReason reason,
+                             std::size_t field) noexcept {
         note_failure_at(reason, reader.position());
         note_failure_member(kFields[field].key);
         return false;
@@ -273,26 +297,26 @@ std::optional<TagMember> find_tag_member(JsonReader reader) noexcept {
         if (!is_tag) {
             const std::optional<std::string_view> key = reader.read_name(buffer);  // } fails here
             if (!key) {
-                if (reader.consume('}')) return refuse(reader, FailureReason::FrameKindMissing);
-                return refuse(reader, FailureReason::FrameNotJson);
+                if (reader.consume('}')) return reject_at(reader, FailureReason::FrameKindMissing);
+                return reject_at(reader, FailureReason::FrameNotJson);
             }
             is_tag = *key == "kind";
         }
-        if (!reader.consume(':')) return refuse(reader, FailureReason::FrameNotJson);
+        if (!reader.consume(':')) return reject_at(reader, FailureReason::FrameNotJson);
         if (is_tag) {
             const std::size_t value = reader.position();
             const std::optional<Tag> tag = read_tag(reader);
             if (!tag) {
                 reader.seek(value);
-                return refuse(reader, FailureReason::FrameKindUnknown);
+                return reject_at(reader, FailureReason::FrameKindUnknown);
             }
             return TagMember{*tag, begin, reader.position()};
         }
-        if (!reader.skip_value()) return refuse(reader, FailureReason::FrameNotJson);
+        if (!reader.skip_value()) return reject_at(reader, FailureReason::FrameNotJson);
     } while (reader.consume(','));
     // The object ended, well-formed or not, without "kind".
-    if (reader.consume('}')) return refuse(reader, FailureReason::FrameKindMissing);
-    return refuse(reader, FailureReason::FrameNotJson);
+    if (reader.consume('}')) return reject_at(reader, FailureReason::FrameKindMissing);
+    return reject_at(reader, FailureReason::FrameNotJson);
 }
 
 template <class Frame>
@@ -311,15 +335,16 @@ std::optional<BridgeFrame> read_members(JsonReader& reader, const TagMember& tag
         }
         const std::size_t key_at = reader.position();
         const std::optional<std::span<char>> key = reader.read_string();
-        if (!key || !reader.consume(':')) return refuse(reader, FailureReason::FrameNotJson);
+        if (!key || !reader.consume(':')) return reject_at(reader, FailureReason::FrameNotJson);
         const std::string_view name(key->data(), key->size());
         if (name == "kind") {
             reader.seek(key_at);
-            return refuse(reader, FailureReason::FrameKindTwice);
+            return reject_at(reader, FailureReason::FrameKindTwice);
         }
-        if (!fields.read_member(reader, name)) return refuse(reader, FailureReason::FrameNotJson);
+        if (!fields.read_member(reader, name))
+            return reject_at(reader, FailureReason::FrameNotJson);
     } while (reader.consume(','));
-    if (!reader.consume('}')) return refuse(reader, FailureReason::FrameNotJson);
+    if (!reader.consume('}')) return reject_at(reader, FailureReason::FrameNotJson);
     reader.close();
     return fields.finish();
 }
@@ -347,14 +372,15 @@ std::optional<BridgeFrame> read_elements(JsonReader& reader) noexcept {
     FrameFields<Frame> fields;
     // A missing comma is too few values, or a syntax error.
     const auto comma = [](JsonReader& r) {
-        return r.consume(',') || (refuse(r, r.next_is(']') ? FailureReason::FrameArrayLength
-                                                           : FailureReason::FrameNotJson),
-                                  false);
+        if (r.consume(',')) return true;
+        (void)reject_at(
+            r, r.next_is(']') ? FailureReason::FrameArrayLength : FailureReason::FrameNotJson);
+        return false;
     };
     if (!fields.read_in_order(reader, comma)) return std::nullopt;
     if (!reader.consume(']')) {
-        return refuse(reader, reader.next_is(',') ? FailureReason::FrameArrayLength
-                                                  : FailureReason::FrameNotJson);
+        return reject_at(reader, reader.next_is(',') ? FailureReason::FrameArrayLength
+                                                     : FailureReason::FrameNotJson);
     }
     reader.close();
     return fields.finish();
@@ -366,7 +392,7 @@ std::optional<BridgeFrame> decode_array_form(JsonReader& reader) noexcept {
     const std::optional<Tag> tag = read_tag(reader);  // [] fails here
     if (!tag) {
         reader.seek(value);
-        return refuse(reader, FailureReason::FrameKindUnknown);
+        return reject_at(reader, FailureReason::FrameKindUnknown);
     }
     switch (*tag) {
         case Tag::Output:
@@ -383,7 +409,7 @@ std::optional<BridgeFrame> decode_array_form(JsonReader& reader) noexcept {
 std::optional<BridgeFrame> decode_value(JsonReader& reader) noexcept {
     if (reader.next_is('{')) return decode_object_form(reader);
     if (reader.next_is('[')) return decode_array_form(reader);
-    return refuse(reader, FailureReason::FrameNotContainer);  // any other value, or none
+    return reject_at(reader, FailureReason::FrameNotContainer);  // any other value, or none
 }
 
 }  // namespace
@@ -393,7 +419,7 @@ std::optional<BridgeFrame> decode_frame(std::span<char> line) {
     std::optional<BridgeFrame> frame = decode_value(reader);
     if (frame && !reader.at_end()) {
         frame.reset();  // a line holds exactly one frame
-        (void)refuse(reader, FailureReason::FrameTrailingBytes);
+        (void)reject_at(reader, FailureReason::FrameTrailingBytes);
     }
     return frame;
 }

@@ -5,7 +5,6 @@
 #include <netinet/in.h>
 
 #include <chrono>
-#include <climits>
 
 #include "common/failure_note.h"
 #include "common/limits.h"
@@ -32,34 +31,18 @@ bool connect_failed(int error) {
     return false;
 }
 
-// The wait that fits in what is left of the connect time limit: rounded up to
-// whole milliseconds, never less than one.
-int wait_milliseconds(Clock::duration left) {
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    if (ms < 1) return 1;
-    return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
-}
-
 // Waits for a connect in progress to complete before `deadline`.
 bool await_connect(int fd, Clock::time_point deadline) {
-    for (;;) {
-        const Clock::duration left = deadline - Clock::now();
-        if (left <= Clock::duration::zero()) {
-            note_failure(FailureReason::ConnectTimedOut);
-            return false;
-        }
-        pollfd watched{fd, POLLOUT, 0};
-        const int ready = sys::poll(&watched, 1, wait_milliseconds(left));
-        if (ready < 0) return connect_failed(errno);
-        if (ready == 0) continue;
-        if ((watched.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
-            return connect_failed(sys::pending_socket_error(fd));
-        }
-        if ((watched.revents & POLLOUT) != 0) {
-            const int error = sys::pending_socket_error(fd);
-            return error == 0 || connect_failed(error);
-        }
+    pollfd watched{fd, POLLOUT, 0};
+    const int ready = sys::poll_until(&watched, 1, deadline);
+    if (ready < 0) return connect_failed(errno);
+    if (ready == 0) {
+        note_failure(FailureReason::ConnectTimedOut);
+        return false;
     }
+    const int error = sys::pending_socket_error(fd);
+    if ((watched.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return connect_failed(error);
+    return error == 0 || connect_failed(error);
 }
 
 // Connects the non-blocking socket `fd` and leaves it blocking.

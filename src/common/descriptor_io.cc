@@ -39,7 +39,11 @@ void drop_written(struct iovec*& pieces, std::size_t& count, std::size_t written
     }
 }
 
-bool transfer_all(int fd, struct iovec* pieces, std::size_t count, GatheredStep step) {
+// Out of line, so that the single write `write_all` nearly always ends with
+// stays a short call: inlined there, this loop's register saves would be paid
+// on every write.
+[[gnu::noinline]] bool transfer_all(int fd, struct iovec* pieces, std::size_t count,
+                                    GatheredStep step) {
     drop_written(pieces, count, 0);
     while (count > 0) {
         const int batch = static_cast<int>(std::min<std::size_t>(count, IOV_MAX));
@@ -51,14 +55,9 @@ bool transfer_all(int fd, struct iovec* pieces, std::size_t count, GatheredStep 
     return true;
 }
 
-}  // namespace
-
-bool write_all(int fd, std::string_view bytes) {
-    if (bytes.empty()) return true;
-    // Nearly always one write takes everything; the rules below are for the
-    // rest.
-    const ssize_t written = sys::write(fd, bytes.data(), bytes.size());
-    if (written == static_cast<ssize_t>(bytes.size())) return true;
+// What follows a first write of `bytes` that returned `written`, short of
+// all of them. Out of line for the same reason as `transfer_all`.
+[[gnu::noinline]] bool write_rest(int fd, std::string_view bytes, ssize_t written) {
     if (written > 0) {
         bytes.remove_prefix(static_cast<std::size_t>(written));
     } else if (written < 0 && errno != EBADF) {
@@ -67,7 +66,16 @@ bool write_all(int fd, std::string_view bytes) {
     struct iovec piece {
         const_cast<char*>(bytes.data()), bytes.size()
     };
-    return write_all_gathered(fd, &piece, 1);
+    return transfer_all(fd, &piece, 1, write_step);
+}
+
+}  // namespace
+
+bool write_all(int fd, std::string_view bytes) {
+    if (bytes.empty()) return true;
+    // Nearly always one write takes everything; the rules are for the rest.
+    const ssize_t written = sys::write(fd, bytes.data(), bytes.size());
+    return written == static_cast<ssize_t>(bytes.size()) || write_rest(fd, bytes, written);
 }
 
 bool write_all_gathered(int fd, struct iovec* pieces, std::size_t count) {

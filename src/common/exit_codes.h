@@ -1,5 +1,7 @@
-// Exit statuses the launcher chooses itself, as opposed to the statuses the
-// bridge reports for the forwarded command.
+// Exit statuses the programs choose themselves, as opposed to the statuses
+// the bridge reports for the forwarded command: the launcher's, and those of
+// the tools beside it (the diagnosing companion, the development bridge) for
+// their own command lines.
 #pragma once
 
 namespace velmot {
@@ -11,7 +13,20 @@ enum class LauncherExit : int {
     DiagnosticUnwritable = 101,
 };
 
+enum class ToolExit : int {
+    Success = 0,
+    // The companion found a problem, or help or version text could not be
+    // written.
+    Failure = 1,
+    // The tool's own options were wrong.
+    UsageError = 2,
+};
+
 constexpr int exit_code(LauncherExit e) {
+    return static_cast<int>(e);
+}
+
+constexpr int exit_code(ToolExit e) {
     return static_cast<int>(e);
 }
 

@@ -3,9 +3,13 @@
 namespace velmot {
 namespace {
 
-// The launcher's one failure at a time; constant-initialized, so nothing
-// runs before main.
-constinit FailureNote g_note{};
+// One record per thread: the launcher has one thread and one failure at a
+// time, but the development bridge validates plug-in ids on several worker
+// threads at once through the same code, and each must see only its own
+// failure. Constant-initialized and trivially destructible, so no thread pays
+// for it before it fails; the initial-exec model makes every access one
+// thread-pointer-relative load or store, with no call to look the record up.
+[[gnu::tls_model("initial-exec")]] constinit thread_local FailureNote g_note{};
 
 bool noted() noexcept {
     return g_note.reason != FailureReason::None;

@@ -3,6 +3,8 @@
 // records here which rule was broken and where, at the cost of a few stores
 // on the failure path and nothing on any other. The launcher never reads the
 // record; the companion (velmot_doctor) runs the same code and explains it.
+// The record is the calling thread's own: code shared with a threaded program
+// (the development bridge) notes and reads its failures without a race.
 //
 // Every rule is one row of VELMOT_FAILURE_REASONS: its name, the step of the
 // run it belongs to, what it requires in words a host developer understands,
@@ -113,7 +115,7 @@ enum class NextStep : std::uint8_t {
       ReportBridge)                                                                                \
     X(HeaderLineTooLong, HeaderSection, "a header line is longer than 65,536 bytes",               \
       ReportBridge)                                                                                \
-    X(TooManyHeaders, HeaderSection, "the header section has more than 1,024 lines",               \
+    X(TooManyHeaders, HeaderSection, "the header section has more than 1024 lines",               \
       ReportBridge)                                                                                \
     X(HeaderNoColon, HeaderSection, "every header line needs a colon", ReportBridge)               \
     X(ContentLengthInvalid, HeaderSection,                                                         \
@@ -196,10 +198,11 @@ inline std::nullopt_t fail_with(FailureReason reason) noexcept {
     return std::nullopt;
 }
 
+// The calling thread's record, valid for as long as the thread runs.
 const FailureNote& failure_note() noexcept;
 
-// Forgets the recorded failure, for a caller that checks several things in
-// turn.
+// Forgets the calling thread's recorded failure, for a caller that checks
+// several things in turn.
 void clear_failure_note() noexcept;
 
 }  // namespace velmot

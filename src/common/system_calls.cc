@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/random.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -30,6 +31,17 @@ auto repeat_interrupted(Call call) noexcept {
     }
 }
 
+// After a first call of `call` failed: repeats it while a signal interrupted
+// the last try.
+template <typename Call>
+ssize_t again_while_interrupted(Call call) noexcept {
+    while (errno == EINTR) {
+        const ssize_t done = call();
+        if (done != -1) return done;
+    }
+    return -1;
+}
+
 #if !(defined(SOCK_CLOEXEC) && defined(SOCK_NONBLOCK))
 // Gives a plain socket what the socket flags give where they exist: close on
 // exec, non-blocking when asked, and no SIGPIPE from a send to a peer that
@@ -47,21 +59,25 @@ bool prepare_plain_socket(int fd, bool non_blocking) noexcept {
 
 }  // namespace
 
-ssize_t read(int fd, void* buffer, std::size_t size) noexcept {
-    return repeat_interrupted([&] { return ::read(fd, buffer, size); });
+namespace detail {
+
+ssize_t read_again(int fd, void* buffer, std::size_t size) noexcept {
+    return again_while_interrupted([&] { return ::read(fd, buffer, size); });
 }
 
-ssize_t write(int fd, const void* bytes, std::size_t size) noexcept {
-    return repeat_interrupted([&] { return ::write(fd, bytes, size); });
+ssize_t write_again(int fd, const void* bytes, std::size_t size) noexcept {
+    return again_while_interrupted([&] { return ::write(fd, bytes, size); });
 }
 
-ssize_t writev(int fd, const struct iovec* pieces, int count) noexcept {
-    return repeat_interrupted([&] { return ::writev(fd, pieces, count); });
+ssize_t writev_again(int fd, const struct iovec* pieces, int count) noexcept {
+    return again_while_interrupted([&] { return ::writev(fd, pieces, count); });
 }
 
-ssize_t recv(int fd, void* buffer, std::size_t size, int flags) noexcept {
-    return repeat_interrupted([&] { return ::recv(fd, buffer, size, flags); });
+ssize_t recv_again(int fd, void* buffer, std::size_t size, int flags) noexcept {
+    return again_while_interrupted([&] { return ::recv(fd, buffer, size, flags); });
 }
+
+}  // namespace detail
 
 ssize_t send(int fd, const void* bytes, std::size_t size) noexcept {
     return repeat_interrupted([&] { return ::send(fd, bytes, size, kSendFlags); });
@@ -74,20 +90,25 @@ ssize_t send_gathered(int fd, const struct iovec* pieces, int count) noexcept {
     return repeat_interrupted([&] { return ::sendmsg(fd, &message, kSendFlags); });
 }
 
-int poll(struct pollfd* fds, nfds_t count, int timeout_ms) noexcept {
-    using Clock = std::chrono::steady_clock;
-    if (timeout_ms <= 0) return repeat_interrupted([&] { return ::poll(fds, count, timeout_ms); });
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    int wait_ms = timeout_ms;
+int poll_until(struct pollfd* fds, nfds_t count,
+               std::chrono::steady_clock::time_point deadline) noexcept {
     for (;;) {
-        const int ready = ::poll(fds, count, wait_ms);
-        if (ready != -1 || errno != EINTR) return ready;
-        // What is left, rounded up so that the wait never ends early.
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        // What is left, rounded up to whole milliseconds so that the wait
+        // never ends before the deadline, and never less than one.
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
         if (left <= 0) return 0;
-        wait_ms = left > INT_MAX ? INT_MAX : static_cast<int>(left);
+        const int ready = ::poll(fds, count, left > INT_MAX ? INT_MAX : static_cast<int>(left));
+        // A wait that ended without an event a moment early is resumed.
+        if (ready > 0 || (ready == -1 && errno != EINTR)) return ready;
     }
+}
+
+int poll(struct pollfd* fds, nfds_t count, int timeout_ms) noexcept {
+    if (timeout_ms <= 0) return repeat_interrupted([&] { return ::poll(fds, count, timeout_ms); });
+    return poll_until(fds, count,
+                      std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms));
 }
 
 int stream_socket(bool non_blocking) noexcept {
@@ -140,8 +161,57 @@ int open(const char* path, int flags) noexcept {
     return repeat_interrupted([&] { return ::open(path, flags); });
 }
 
+int stat(const char* path, struct stat* facts) noexcept {
+    return repeat_interrupted([&] { return ::stat(path, facts); });
+}
+
+int lstat(const char* path, struct stat* facts) noexcept {
+    return repeat_interrupted([&] { return ::lstat(path, facts); });
+}
+
+ssize_t readlink(const char* path, char* buffer, std::size_t size) noexcept {
+    return repeat_interrupted([&] { return ::readlink(path, buffer, size); });
+}
+
 int dup(int fd) noexcept {
     return ::dup(fd);
+}
+
+pid_t waitpid(pid_t pid, int* status, int options) noexcept {
+    return repeat_interrupted([&] { return ::waitpid(pid, status, options); });
+}
+
+int waitid(idtype_t type, id_t id, siginfo_t* info, int options) noexcept {
+    return repeat_interrupted([&] { return ::waitid(type, id, info, options); });
+}
+
+int sigwaitinfo(const sigset_t* signals, siginfo_t* info) noexcept {
+#ifdef __APPLE__
+    // There is no sigwaitinfo here: the signal comes without its details.
+    int signal = 0;
+    if (const int error = ::sigwait(signals, &signal); error != 0) {
+        errno = error;
+        return -1;
+    }
+    if (info != nullptr) {
+        *info = siginfo_t{};
+        info->si_signo = signal;
+    }
+    return signal;
+#else
+    return repeat_interrupted([&] { return ::sigwaitinfo(signals, info); });
+#endif
+}
+
+bool random_bytes(void* bytes, std::size_t size) noexcept {
+    // The source hands out at most 256 bytes a call.
+    constexpr std::size_t kMostPerCall = 256;
+    auto* out = static_cast<unsigned char*>(bytes);
+    for (std::size_t done = 0; done < size; done += kMostPerCall) {
+        const std::size_t part = size - done < kMostPerCall ? size - done : kMostPerCall;
+        if (::getentropy(out + done, part) != 0) return false;
+    }
+    return true;
 }
 
 bool ignore_sigpipe() noexcept {

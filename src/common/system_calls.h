@@ -14,23 +14,63 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/uio.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstddef>
 
 namespace velmot::sys {
 
-[[nodiscard]] ssize_t read(int fd, void* buffer, std::size_t size) noexcept;
-[[nodiscard]] ssize_t write(int fd, const void* bytes, std::size_t size) noexcept;
-[[nodiscard]] ssize_t writev(int fd, const struct iovec* pieces, int count) noexcept;
-[[nodiscard]] ssize_t recv(int fd, void* buffer, std::size_t size, int flags) noexcept;
+namespace detail {
+// After a first call returned -1: repeats it while errno says a signal
+// interrupted it, and returns what the last call returned.
+ssize_t read_again(int fd, void* buffer, std::size_t size) noexcept;
+ssize_t write_again(int fd, const void* bytes, std::size_t size) noexcept;
+ssize_t writev_again(int fd, const struct iovec* pieces, int count) noexcept;
+ssize_t recv_again(int fd, void* buffer, std::size_t size, int flags) noexcept;
+}  // namespace detail
+
+// The calls made once per chunk of output or input. Their first try is made
+// here and the repetition out of line, so that a call that succeeds costs no
+// more than the system call itself.
+[[nodiscard]] inline ssize_t read(int fd, void* buffer, std::size_t size) noexcept {
+    const ssize_t done = ::read(fd, buffer, size);
+    return done != -1 ? done : detail::read_again(fd, buffer, size);
+}
+
+[[nodiscard]] inline ssize_t write(int fd, const void* bytes, std::size_t size) noexcept {
+    const ssize_t done = ::write(fd, bytes, size);
+    return done != -1 ? done : detail::write_again(fd, bytes, size);
+}
+
+[[nodiscard]] inline ssize_t writev(int fd, const struct iovec* pieces, int count) noexcept {
+    const ssize_t done = ::writev(fd, pieces, count);
+    return done != -1 ? done : detail::writev_again(fd, pieces, count);
+}
+
+[[nodiscard]] inline ssize_t recv(int fd, void* buffer, std::size_t size, int flags) noexcept {
+    const ssize_t done = ::recv(fd, buffer, size, flags);
+    return done != -1 ? done : detail::recv_again(fd, buffer, size, flags);
+}
+
+// Sends on a connected socket. A peer that has gone is an EPIPE error, never
+// a SIGPIPE.
 [[nodiscard]] ssize_t send(int fd, const void* bytes, std::size_t size) noexcept;
 
 // Sends the pieces as one gathered call on a connected socket. A peer that
 // has gone is an EPIPE error, never a SIGPIPE.
 [[nodiscard]] ssize_t send_gathered(int fd, const struct iovec* pieces, int count) noexcept;
+
+// Waits until an event or `deadline`, however often a signal interrupts the
+// wait. Returns 0 once the deadline has passed, never before.
+[[nodiscard]] int poll_until(struct pollfd* fds, nfds_t count,
+                             std::chrono::steady_clock::time_point deadline) noexcept;
 
 // Waits at most `timeout_ms` milliseconds in all (negative: without limit),
 // however often a signal interrupts the wait. Returns 0 when the time ran out.
@@ -62,7 +102,23 @@ int close(int fd) noexcept;
 [[nodiscard]] bool is_open(int fd) noexcept;
 
 [[nodiscard]] int open(const char* path, int flags) noexcept;
+
+// What is at `path`, links followed (`stat`) or not (`lstat`), and the
+// target written in the link at `path` (not terminated; -1 when it is no
+// link).
+[[nodiscard]] int stat(const char* path, struct stat* facts) noexcept;
+[[nodiscard]] int lstat(const char* path, struct stat* facts) noexcept;
+[[nodiscard]] ssize_t readlink(const char* path, char* buffer, std::size_t size) noexcept;
 [[nodiscard]] int dup(int fd) noexcept;
+
+// Waiting for child processes and for signals that are blocked and awaited.
+[[nodiscard]] pid_t waitpid(pid_t pid, int* status, int options) noexcept;
+[[nodiscard]] int waitid(idtype_t type, id_t id, siginfo_t* info, int options) noexcept;
+[[nodiscard]] int sigwaitinfo(const sigset_t* signals, siginfo_t* info) noexcept;
+
+// Fills `size` bytes with random bytes from the system's source; false when
+// it cannot.
+[[nodiscard]] bool random_bytes(void* bytes, std::size_t size) noexcept;
 
 // Makes writing into a pipe or socket whose reader has gone an ordinary
 // error for the whole process.

@@ -1,24 +1,16 @@
 #include "devbridge/access_token.h"
 
-#include <errno.h>
-#include <sys/random.h>
-
 #include <array>
 #include <cstddef>
 
+#include "common/system_calls.h"
 #include "devbridge/devbridge_limits.h"
 
 namespace velmot::devbridge {
 
 std::optional<std::string> make_access_token() {
     std::array<unsigned char, kTokenBytes> random{};
-    std::size_t filled = 0;
-    while (filled < random.size()) {
-        const ssize_t got = ::getrandom(random.data() + filled, random.size() - filled, 0);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return std::nullopt;
-        filled += static_cast<std::size_t>(got);
-    }
+    if (!sys::random_bytes(random.data(), random.size())) return std::nullopt;
     static constexpr char kHex[] = "0123456789abcdef";
     std::string token;
     token.reserve(2 * random.size());

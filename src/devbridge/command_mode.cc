@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/descriptor_io.h"
+#include "common/system_calls.h"
 #include "devbridge/bridge_modes.h"
 #include "devbridge/devbridge_limits.h"
 #include "devbridge/spawn.h"
@@ -29,7 +30,7 @@ int wait_relaying_signals(pid_t child) {
     const sigset_t signals = awaited_signals();
     for (;;) {
         siginfo_t info;
-        const int signal = ::sigwaitinfo(&signals, &info);
+        const int signal = sys::sigwaitinfo(&signals, &info);
         if (signal < 0) continue;
         if (signal != SIGCHLD) {
             if (sent_to_bridge_alone(info)) ::kill(child, signal);

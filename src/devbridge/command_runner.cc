@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "common/limits.h"
+#include "common/system_calls.h"
 #include "common/unique_fd.h"
 #include "devbridge/devbridge_limits.h"
 #include "devbridge/spawn.h"
@@ -101,10 +102,7 @@ Drain Watch::run(const OutputSink& sink) {
             ::kill(-group_, SIGKILL);
             kill_deadline_.reset();
         }
-        if (::poll(fds_, 4, timeout_ms()) < 0) {
-            if (errno == EINTR) continue;
-            return Drain::Failed;
-        }
+        if (sys::poll(fds_, 4, timeout_ms()) < 0) return Drain::Failed;
         if (fds_[kClient].fd >= 0 && fds_[kClient].revents != 0) client_gone();
         if (fds_[kProcess].fd >= 0 && fds_[kProcess].revents != 0) {
             fds_[kProcess].fd = -1;
@@ -112,8 +110,7 @@ Drain Watch::run(const OutputSink& sink) {
         }
         for (const int i : {kStdout, kStderr}) {
             if (fds_[i].fd < 0 || fds_[i].revents == 0) continue;
-            const ssize_t got = ::read(fds_[i].fd, buffer.data(), buffer.size());
-            if (got < 0 && errno == EINTR) continue;
+            const ssize_t got = sys::read(fds_[i].fd, buffer.data(), buffer.size());
             if (got < 0) return Drain::Failed;
             if (got == 0) {
                 fds_[i].fd = -1;
@@ -129,9 +126,7 @@ Drain Watch::run(const OutputSink& sink) {
 // it: the registry must never signal a process id that may be reused.
 int finish(pid_t pid, ProcessRegistry& registry) {
     siginfo_t info;
-    while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 &&
-           errno == EINTR) {
-    }
+    (void)sys::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT);
     registry.forget(pid);
     return wait_for_exit_status(pid);
 }

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "common/system_calls.h"
 #include "devbridge/devbridge_limits.h"
 
 namespace velmot::devbridge {
@@ -24,14 +25,10 @@ std::optional<int> detach_from_terminal(UniqueFd& ready) {
     }
     ready_end.reset();
     char byte = 0;
-    ssize_t got;
-    while ((got = ::read(wait_end.get(), &byte, 1)) < 0 && errno == EINTR) {
-    }
+    const ssize_t got = sys::read(wait_end.get(), &byte, 1);
     if (got == 1) return 0;
     int status = 0;
-    while (::waitpid(bridge, &status, 0) < 0) {
-        if (errno != EINTR) return kStatusBridgeFailure;
-    }
+    if (sys::waitpid(bridge, &status, 0) < 0) return kStatusBridgeFailure;
     return WIFEXITED(status) ? WEXITSTATUS(status) : kStatusBridgeFailure;
 }
 

@@ -33,7 +33,14 @@ inline constexpr std::size_t kMaxRequestBodyBytes = 2 * 1024 * 1024;
 // its connection is accepted, and a single send of the response may block
 // (a launcher whose output is held by a pager reads slowly).
 inline constexpr int kRequestArrivalMs = 5'000;
-inline constexpr int kResponseSendTimeoutSeconds = 300;
+// A connection that has sent nothing this long after it was accepted is
+// closed: a launcher sends its request as soon as it is connected.
+inline constexpr int kFirstByteMs = 1'000;
+// A reply must be over within kReplyStallMs of its start plus the time its
+// bytes sent so far take at kMinReplyBytesPerSecond: a launcher whose output
+// goes to a pager may read slowly, but one that stops reading is dropped.
+inline constexpr int kReplyStallMs = 60'000;
+inline constexpr std::size_t kMinReplyBytesPerSecond = 64 * 1024;
 
 // When a command's client has gone, the command's process group gets
 // SIGTERM and this long before SIGKILL.
@@ -50,8 +57,11 @@ inline constexpr std::size_t kMaxFailureMessageBytes = 256;
 inline constexpr std::size_t kClosingFrameReserve = 2'048;
 
 // On shutdown, running commands get SIGTERM and this long to end before
-// they are killed.
+// they are killed; replies still being sent then have kStopFlushMs more,
+// but never past the stop's deadline, counted from its start.
 inline constexpr int kShutdownGraceMs = 3'000;
+inline constexpr int kStopDeadlineMs = 4'500;
+inline constexpr int kStopFlushMs = 1'000;
 
 // Buffers from this size on get memory of their own from the system, which
 // goes back to it when they are freed.

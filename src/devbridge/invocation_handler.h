@@ -1,5 +1,6 @@
 // Answering one decoded invocation: finding its command in the commands
-// directory (`core` for a core invocation, the plug-in id for a plug-in),
+// directory (kCoreCommandName for a core invocation, the plug-in id for a
+// plug-in),
 // running it and putting its output and its end into the reply's frames.
 #pragma once
 
@@ -12,9 +13,12 @@
 
 namespace velmot::devbridge {
 
-// The file in the commands directory that a core invocation runs; the
-// plug-in id of the same name is refused as unknown.
-inline constexpr char kCoreCommandName[] = "core";
+// The file in the commands directory that a core invocation runs: a name
+// that no plug-in id can have (an id starts with a letter or a digit), so
+// that every plug-in id can be served.
+inline constexpr char kCoreCommandName[] = "_core";
+// How the log names a core invocation.
+inline constexpr char kCoreInvocationName[] = "_core";
 
 struct InvocationAnswer {
     // The exit status the closing frame carries.

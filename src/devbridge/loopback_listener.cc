@@ -4,13 +4,17 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <limits>
+
 namespace velmot::devbridge {
 
 namespace {
 
-// Connections the kernel completes and keeps while the bridge holds as many
-// as it will.
-constexpr int kListenBacklog = 128;
+// Connections the kernel completes and keeps until the bridge accepts them:
+// as many as the system allows (the kernel cuts a larger value down to its
+// own maximum), so that a burst of connections is not met with dropped
+// handshakes, which a client would only retry after a second or more.
+constexpr int kListenBacklog = std::numeric_limits<int>::max();
 
 }  // namespace
 

@@ -14,6 +14,8 @@
 #include <string_view>
 
 #include "common/descriptor_io.h"
+#include "common/exit_codes.h"
+#include "common/process_setup.h"
 #include "common/unique_fd.h"
 #include "devbridge/access_token.h"
 #include "devbridge/bridge_modes.h"
@@ -22,12 +24,9 @@
 #include "devbridge/devbridge_limits.h"
 #include "devbridge/options.h"
 #include "devbridge/process_registry.h"
-#include "common/process_setup.h"
 
 namespace velmot::devbridge {
 namespace {
-
-constexpr int kUsageStatus = 2;
 
 int complain(const std::string& what) {
     (void)write_all(STDERR_FILENO, "velmot_devbridge: " + what + "\n");
@@ -39,13 +38,11 @@ bool is_directory(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// The request log: the file asked for, else standard error when serving
-// and nowhere when running a command, whose own errors go to standard error.
+// The request log: the file asked for, else nowhere. A served bridge has
+// left the terminal, whose prompt its lines would only clutter; a command
+// run under the bridge has standard error for its own lines.
 std::optional<UniqueFd> open_log(const Options& options) {
-    if (!options.log_file) {
-        return UniqueFd(options.mode == Mode::Serve ? ::dup(STDERR_FILENO)
-                                                    : ::open("/dev/null", O_WRONLY | O_CLOEXEC));
-    }
+    if (!options.log_file) return UniqueFd(::open("/dev/null", O_WRONLY | O_CLOEXEC));
     UniqueFd fd(::open(options.log_file->c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
     if (!fd.valid()) return std::nullopt;
     return fd;
@@ -65,12 +62,8 @@ int serve(const Options& options, const RequestLog& log, const std::string& toke
     const sigset_t awaited = awaited_signals();
     // Blocked before any thread starts, so that every thread inherits the
     // mask and the main thread alone takes these signals, synchronously.
-    // A signal ignored when it arrives is lost even while blocked, so the
-    // stop signals get their default action back (a shell ignores SIGINT
-    // for commands it starts in the background).
     pthread_sigmask(SIG_BLOCK, &awaited, &child_mask);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
-        ::signal(signal, SIG_DFL);
+    default_stop_signal_actions();
     ProcessRegistry registry;
     const BridgeConfig config{options.commands_dir, token,         log, registry,
                               child_mask,           options.stream};
@@ -91,13 +84,16 @@ int run(int argc, char** argv) {
     const auto options = parse_options(argc, argv, error);
     if (!options) {
         (void)write_all(STDERR_FILENO, "velmot_devbridge: " + error + "\n" + kUsage);
-        return kUsageStatus;
+        return exit_code(ToolExit::UsageError);
     }
     if (options->mode == Mode::Help) return write_all(STDOUT_FILENO, kUsage) ? 0 : 1;
     if (options->mode == Mode::Version) {
         return write_all(STDOUT_FILENO, "velmot_devbridge " VELMOT_VERSION "\n") ? 0 : 1;
     }
     if (options->mode == Mode::Stop) return stop_served_bridge(shell_syntax(*options));
+    if (options->mode == Mode::Serve) {
+        if (const auto status = refuse_second_bridge()) return *status;
+    }
     if (!is_directory(options->commands_dir)) {
         return complain("no commands directory " + options->commands_dir);
     }

@@ -10,7 +10,7 @@ const char kUsage[] =
     "       velmot_devbridge [--sh|--csh] --stop\n"
     "       velmot_devbridge --help | --version\n"
     "\n"
-    "Serves the launcher's bridge on 127.0.0.1, running DIR/core for `velmot`\n"
+    "Serves the launcher's bridge on 127.0.0.1, running DIR/_core for `velmot`\n"
     "and DIR/<id> for `velmot-<id>` (DIR defaults to the current directory).\n"
     "  --serve    leave the terminal, print lines that set the bridge's variables\n"
     "             and VELMOT_DEVBRIDGE_PID for eval, and serve until stopped\n"
@@ -20,8 +20,7 @@ const char kUsage[] =
     "  -- COMMAND run COMMAND with the bridge's variables in its environment\n"
     "             and exit with its status\n"
     "  --stream   send each command's output as it is produced\n"
-    "  --log FILE append the per-request log lines to FILE (default: standard\n"
-    "             error with --serve, nowhere with -- COMMAND)\n";
+    "  --log FILE append the per-request log lines to FILE (default: nowhere)\n";
 
 namespace {
 

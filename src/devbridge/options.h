@@ -30,7 +30,7 @@ enum class Mode {
 
 struct Options {
     Mode mode = Mode::Help;
-    // Where the commands live: DIR/core and DIR/<plugin id>.
+    // Where the commands live: DIR/_core and DIR/<plugin id>.
     std::string commands_dir = ".";
     // Log lines go here, appended. Absent: standard error when serving,
     // nowhere when running a command, whose own errors go to standard error.

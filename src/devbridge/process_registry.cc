@@ -20,10 +20,19 @@ void ProcessRegistry::forget(pid_t pid) {
     if (running_.empty()) emptied_.notify_all();
 }
 
-void ProcessRegistry::close(int grace_ms) {
-    std::unique_lock lock(mutex_);
+void ProcessRegistry::close() {
+    std::lock_guard lock(mutex_);
     closing_ = true;
     signal_all(SIGTERM);
+}
+
+bool ProcessRegistry::closing() {
+    std::lock_guard lock(mutex_);
+    return closing_;
+}
+
+void ProcessRegistry::await_end(int grace_ms) {
+    std::unique_lock lock(mutex_);
     const bool ended = emptied_.wait_for(lock, std::chrono::milliseconds(grace_ms),
                                          [this] { return running_.empty(); });
     if (!ended) signal_all(SIGKILL);

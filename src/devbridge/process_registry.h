@@ -26,8 +26,14 @@ class ProcessRegistry {
     void forget(pid_t pid);
 
     // Refuses new commands from now on and asks every running one to end
-    // (SIGTERM); those still running after `grace_ms` are killed.
-    void close(int grace_ms);
+    // (SIGTERM).
+    void close();
+    // After `close`: waits until every command has ended, for at most
+    // `grace_ms`, then kills those still running.
+    void await_end(int grace_ms);
+    // Whether `close` was called: a command that a signal ended since may
+    // have been ended by the bridge.
+    bool closing();
 
   private:
     std::mutex mutex_;

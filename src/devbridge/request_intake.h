@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/unique_fd.h"
 #include "devbridge/admission.h"
@@ -25,7 +26,7 @@
 namespace velmot::devbridge {
 
 struct Delivery {
-    UniqueFd socket;  // blocking, with the send time limit set
+    UniqueFd socket;  // non-blocking
     std::string body;
     std::chrono::steady_clock::time_point accepted;
 };
@@ -43,7 +44,8 @@ class RequestIntake {
     RequestIntake& operator=(const RequestIntake&) = delete;
 
     void start();
-    // Stops accepting and reading; requests still arriving are dropped.
+    // Stops accepting and reading and closes the listening socket; requests
+    // still arriving are dropped.
     void stop();
     // A delivered connection has been closed: room for one more.
     void released();
@@ -52,6 +54,7 @@ class RequestIntake {
     struct Incoming;
     void loop();
     void read_from(Incoming& incoming);
+    bool evict_oldest_idle(std::vector<std::unique_ptr<Incoming>>& incoming);
     void refuse(Incoming& incoming, const Refusal& refusal, bool linger);
     void wake();
 

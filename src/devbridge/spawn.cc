@@ -10,7 +10,9 @@
 #include <string_view>
 
 #include "common/endpoint.h"
+#include "common/system_calls.h"
 #include "devbridge/devbridge_limits.h"
+#include "devbridge/export_lines.h"
 
 extern char** environ;
 
@@ -115,7 +117,9 @@ std::optional<std::string> find_in_path(const std::string& name, int& error) {
 }
 
 std::vector<std::string> bridge_environment(std::string_view endpoint, std::string_view token) {
-    auto env = environment_without({kEndpointVariable, kTokenVariable});
+    // A PID variable left from a bridge served earlier would let a command's
+    // --stop end that other bridge.
+    auto env = environment_without({kEndpointVariable, kTokenVariable, kPidVariable});
     env.push_back(std::string(kEndpointVariable) + "=" + std::string(endpoint));
     env.push_back(std::string(kTokenVariable) + "=" + std::string(token));
     return env;
@@ -136,9 +140,7 @@ std::vector<std::string> environment_without(const std::vector<std::string>& dro
 
 int wait_for_exit_status(pid_t pid) {
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
-    }
+    if (sys::waitpid(pid, &status, 0) < 0) return -1;
     if (WIFSIGNALED(status)) return kSignalStatusBase + WTERMSIG(status);
     return WEXITSTATUS(status);
 }

@@ -51,7 +51,8 @@ class SpawnPlan {
 std::optional<std::string> find_in_path(const std::string& name, int& error);
 
 // The process's own environment with the bridge's two variables set to
-// `endpoint` and `token`: what every command the bridge starts gets.
+// `endpoint` and `token` and without the PID variable: what every command
+// the bridge starts gets.
 std::vector<std::string> bridge_environment(std::string_view endpoint, std::string_view token);
 
 // The process's own environment as "NAME=value" entries, without the

@@ -20,6 +20,16 @@ void WorkerPool::submit(std::function<void()> job) {
     job_ready_.notify_one();
 }
 
+void WorkerPool::run_waiting_here() {
+    std::deque<std::function<void()>> taken;
+    {
+        std::lock_guard lock(mutex_);
+        taken.swap(waiting_);
+    }
+    for (auto& job : taken)
+        job();
+}
+
 void WorkerPool::stop() {
     {
         std::lock_guard lock(mutex_);

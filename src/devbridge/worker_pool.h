@@ -21,6 +21,9 @@ class WorkerPool {
     WorkerPool& operator=(const WorkerPool&) = delete;
 
     void submit(std::function<void()> job);
+    // Takes the jobs still waiting for a worker and runs them on the
+    // calling thread, in their order.
+    void run_waiting_here();
     // Runs what is waiting, then ends the workers and joins them.
     void stop();
 

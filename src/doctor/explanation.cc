@@ -29,12 +29,21 @@ constexpr std::string_view kStepNames[] = {
     "body",      "frame line",  "frame handling", "output",
 };
 
+// DIR matters: without --commands the bridge serves the folder it was
+// started in, and every plug-in command would then be missing.
+constexpr std::string_view kStartBridge =
+    "start the host application, or the development bridge on the folder of your plug-in "
+    "commands (eval \"$(velmot_devbridge --commands DIR --serve)\"), and run the command "
+    "from a shell that has its two variables";
+
+constexpr std::string_view kLeftOver =
+    "the variables may be left over from a bridge that stopped, and another program now has "
+    "its port: ";
+
 std::string_view next_step_text(NextStep next) {
     switch (next) {
         case NextStep::StartBridge:
-            return "start the host application, or the development bridge "
-                   "(eval \"$(velmot_devbridge --serve)\"), and run the command from a shell "
-                   "that has its two variables";
+            return kStartBridge;
         case NextStep::SetVariables:
             return "set VELMOT_INTERNAL_PLUGIN_CLI_ENDPOINT and VELMOT_INTERNAL_PLUGIN_CLI_TOKEN "
                    "exactly as the host application or the development bridge gives them";
@@ -88,6 +97,33 @@ std::string subject(const FailureNote& note, FailureStep step, std::string_view 
     }
 }
 
+// Whether the run failed where the reply itself is judged, and so where a
+// reply from some other program would fail.
+bool judges_reply(FailureStep step) {
+    return step == FailureStep::StatusLine || step == FailureStep::HeaderSection ||
+           step == FailureStep::Body || step == FailureStep::FrameLine;
+}
+
+// What speaks against the reply being a bridge's: its head, and a first body
+// line or status line that is no frame or no text at all, where a bridge's
+// first line is always a frame.
+std::string foreign_reply(const FailureNote& note, FailureStep step, const ReplyHead& reply) {
+    if (!judges_reply(step)) return {};
+    std::string evidence = foreign_evidence(reply);
+    std::string_view more;
+    if (step == FailureStep::StatusLine && note.reason == FailureReason::NotUtf8) {
+        more = "the status line is not text";
+    } else if (note.line == 1 && (step == FailureStep::Body || step == FailureStep::FrameLine) &&
+               (note.reason == FailureReason::NotUtf8 ||
+                note.reason == FailureReason::FrameNotJson ||
+                note.reason == FailureReason::FrameNotContainer ||
+                note.reason == FailureReason::FrameKindMissing)) {
+        more = "body line 1 is not a frame";
+    }
+    if (!more.empty()) evidence += (evidence.empty() ? "" : ", ") + std::string(more);
+    return evidence;
+}
+
 // Where the rule was broken: the step's subject, the byte, the member.
 std::string where(const FailureNote& note, FailureStep step, std::string_view invocation) {
     std::string parts = subject(note, step, invocation);
@@ -121,13 +157,30 @@ std::string_view step_name(FailureStep step) {
     return kStepNames[static_cast<std::size_t>(step)];
 }
 
-std::string explain(const FailureNote& note, std::string_view invocation) {
+std::string_view rule_of(FailureReason reason) {
+    return kRows[static_cast<std::size_t>(reason)].rule;
+}
+
+std::string_view next_step_for(FailureReason reason) {
+    return next_step_text(kRows[static_cast<std::size_t>(reason)].next);
+}
+
+std::string not_a_bridge(std::string_view evidence) {
+    return doctor_line({"seen: the port answers, but probably not as a bridge: ", evidence}) +
+           doctor_line({"next: ", kLeftOver, kStartBridge});
+}
+
+std::string explain(const FailureNote& note, std::string_view invocation, const ReplyHead& reply) {
     const ReasonRow& row = kRows[static_cast<std::size_t>(note.reason)];
     const FailureStep step = row.step == FailureStep::Unknown ? note.step : row.step;
     const std::string place = where(note, step, invocation);
     std::string text = doctor_line({"failed at: ", step_name(step), place.empty() ? "" : " (",
                                     place, place.empty() ? "" : ")"});
     text += doctor_line({"rule: ", row.rule});
+    // Only a bridge's reply that breaks a rule is the bridge's fault.
+    if (const std::string evidence = foreign_reply(note, step, reply); !evidence.empty()) {
+        return text + not_a_bridge(evidence);
+    }
     if (const std::string_view next = next_step_text(row.next); !next.empty()) {
         text += doctor_line({"next: ", next});
     }

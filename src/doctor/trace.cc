@@ -11,6 +11,9 @@
 namespace velmot::doctor {
 namespace {
 
+// The doctor runs one exchange at a time, on one thread.
+ReplyHead g_reply_head;
+
 constexpr std::string_view kHeadEnd = "\r\n\r\n";
 
 void say(std::string_view mark, std::string_view text) {
@@ -46,7 +49,12 @@ void trace_request_lines(const struct iovec* pieces, std::size_t count, std::str
     }
 }
 
+void keep_head(std::string_view line) {
+    add_head_line(g_reply_head, line);
+}
+
 void trace_head(std::string_view line) {
+    keep_head(line);
     if (line.ends_with('\n')) line.remove_suffix(1);
     if (line.ends_with('\r')) line.remove_suffix(1);
     if (!line.empty()) say("< ", escaped(line));
@@ -66,13 +74,22 @@ void trace_failure_frame(std::string_view code, std::uint8_t exit_code) {
     say("frame: ", "failure, code " + quoted(code) + ", exit code " + std::to_string(exit_code));
 }
 
-constexpr ExchangeWatcher kWatcher{trace_request_lines, trace_head, trace_output_frame,
-                                   trace_terminal_frame, trace_failure_frame};
+constexpr ExchangeWatcher kTracer{trace_request_lines, trace_head, trace_output_frame,
+                                  trace_terminal_frame, trace_failure_frame};
+
+// Without --trace, only the reply's head is kept.
+constexpr ExchangeWatcher kKeeper{[](const struct iovec*, std::size_t, std::string_view) {},
+                                  keep_head, [](OutputChannel, std::size_t) {}, [](std::uint8_t) {},
+                                  [](std::string_view, std::uint8_t) {}};
 
 }  // namespace
 
-void start_trace() {
-    watch_exchange(&kWatcher);
+void watch_reply(bool trace) {
+    watch_exchange(trace ? &kTracer : &kKeeper);
+}
+
+const ReplyHead& reply_head() {
+    return g_reply_head;
 }
 
 }  // namespace velmot::doctor

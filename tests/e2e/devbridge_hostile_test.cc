@@ -42,6 +42,9 @@ constexpr char kNested[] =  // no "#!" line: runs the launcher it is given
     "exec \"$@\"\n";
 constexpr char kStepwise[] =  // one line, then another once its FIFO has a line
     "#!/bin/sh\necho first; read line <\"$1\"; echo second\n";
+constexpr char kCrlf[] =  // saved with CRLF line ends
+    "#!/bin/sh\r\necho hi\r\n";
+constexpr char kNoInterpreter[] = "#!/nonexistent/interpreter -x\necho hi\n";
 
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -75,11 +78,15 @@ class DevBridgeHostileTest : public ::testing::Test {
         for (const auto& [name, text] : {std::pair{"hold", kHold},
                                          {"escape", kEscape},
                                          {"nested", kNested},
-                                         {"stepwise", kStepwise}}) {
+                                         {"stepwise", kStepwise},
+                                         {"crlf", kCrlf},
+                                         {"uninterpreted", kNoInterpreter}}) {
             std::ofstream(commands + "/" + name) << text;
             ::chmod((commands + "/" + name).c_str(), 0700);
         }
         ::symlink(VELMOT_DEVBRIDGE_EXAMPLES "/probe", (commands + "/probe").c_str());
+        ::symlink(VELMOT_DEVBRIDGE_EXAMPLES "/probe", (commands + "/core").c_str());
+        ::symlink("/nonexistent/ghost", (commands + "/ghost").c_str());
         return commands;
     }
 
@@ -193,7 +200,7 @@ TEST_F(DevBridgeHostileTest, StoppingAnswersRequestsStillWaitingForTheirTurn) {
         "HTTP/1.1 401 ");
     bridge_.stop();
     for (auto& launcher : running)
-        EXPECT_EQ(launcher->finish().exit_code(), 128 + SIGTERM);
+        EXPECT_EQ(launcher->finish().exit_code(), 125);
     std::string reply;
     char block[4096];
     for (ssize_t got; (got = ::recv(waiting.get(), block, sizeof block, 0)) > 0;)
@@ -273,7 +280,8 @@ TEST_F(DevBridgeHostileTest, ChildrenThatKeepTheOutputOpenDoNotDelayTheAnswer) {
 TEST_F(DevBridgeHostileTest, CommandsWithoutInterpreterLineCanCallLaunchers) {
     const std::string nosuch = dir_.link("velmot-nosuch", VELMOT_LAUNCHER_PATH);
     const ChildResult run = run_child(launcher_plan("nested", {nosuch}));
-    EXPECT_EQ(run.err, "plugin.cli.bridge_unknown_plugin: no plug-in with the id \"nosuch\"\n");
+    EXPECT_EQ(run.err, "plugin.cli.bridge_unknown_plugin: no plug-in with the id \"nosuch\" in " +
+                           commands_ + "\n");
     EXPECT_EQ(run.exit_code(), 127);
 }
 
@@ -326,6 +334,81 @@ TEST_F(DevBridgeHostileTest, StopsTheBridgeThatItsLinesNamed) {
     // A process that is no bridge is left alone.
     stop.env = {"VELMOT_DEVBRIDGE_PID=" + std::to_string(::getpid())};
     EXPECT_EQ(run_child(stop).exit_code(), 1);
+}
+
+TEST_F(DevBridgeHostileTest, FailuresSayWhatWasLookedForAndWhatStoodInTheWay) {
+    struct Case {
+        const char* id;
+        std::string err;
+        int status;
+    };
+    const Case cases[] = {
+        {"nosuch", "no plug-in with the id \"nosuch\" in " + commands_ + "\n", 127},
+        {"ghost", "; " + commands_ + "/ghost is a link to nothing\n", 127},
+        {"crlf", "; its interpreter line names /bin/sh followed by a carriage return", 126},
+        {"uninterpreted", "; its interpreter line names /nonexistent/interpreter\n", 126},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.id);
+        const ChildResult run = run_child(launcher_plan(c.id, {}));
+        EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+        EXPECT_EQ(run.exit_code(), c.status);
+    }
+    // "core" is a plug-in id like any other; the core command's file has a
+    // name that no id can have.
+    EXPECT_EQ(run_child(launcher_plan("core", {"out", "x"})).out, "x");
+    ChildPlan stop;
+    stop.executable = VELMOT_DEVBRIDGE_PATH;
+    stop.argv = {"velmot_devbridge", "--stop"};
+    const ChildResult unset = run_child(stop);
+    EXPECT_EQ(unset.err,
+              "velmot_devbridge: VELMOT_DEVBRIDGE_PID is not set: this shell has no bridge "
+              "started with --serve\n");
+    EXPECT_EQ(unset.exit_code(), 1);
+}
+
+TEST_F(DevBridgeHostileTest, EverySignalThatWouldEndTheBridgeStopsItAsSigtermDoes) {
+    for (const int signal : {SIGQUIT, SIGUSR1, SIGALRM, SIGRTMIN + 1}) {
+        SCOPED_TRACE(signal);
+        ServedBridge bridge(VELMOT_DEVBRIDGE_PATH, commands_, dir_.path() + "/log");
+        const std::string fifo = dir_.path() + "/held" + std::to_string(signal);
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        ChildProcess launcher(testing::launcher_plan(dir_, bridge, "velmot-probe", {"hold", fifo}));
+        const UniqueFd held(::open(fifo.c_str(), O_RDONLY | O_CLOEXEC));
+        char line[8];
+        ASSERT_EQ(::read(held.get(), line, sizeof line), 8);
+        ::kill(bridge.pid(), signal);
+        const ChildResult run = launcher.finish();
+        EXPECT_NE(run.err.find("plugin.cli.bridge_bridge_stopping: "), std::string::npos)
+            << run.err;
+        EXPECT_EQ(run.exit_code(), 125);
+        const int status = bridge.stop();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+}
+
+TEST_F(DevBridgeHostileTest, ThePidVariableReachesNoCommandAndGuardsTheServingBridge) {
+    // A bridge served with the variable of one that has gone does not hand
+    // it on to its commands.
+    ServedBridge second(VELMOT_DEVBRIDGE_PATH, commands_, dir_.path() + "/log2", {},
+                        {"VELMOT_DEVBRIDGE_PID=1"});
+    const ChildResult seen = run_child(
+        testing::launcher_plan(dir_, second, "velmot-probe", {"env", "VELMOT_DEVBRIDGE_PID"}));
+    EXPECT_EQ(seen.out, "");
+    EXPECT_EQ(seen.exit_code(), 1);
+    // While it names a bridge that serves, no second one starts.
+    ChildPlan serve;
+    serve.executable = VELMOT_DEVBRIDGE_PATH;
+    serve.argv = {"velmot_devbridge", "--commands", commands_, "--serve"};
+    serve.env = {"VELMOT_DEVBRIDGE_PID=" + std::to_string(bridge_.pid())};
+    const ChildResult refused = run_child(serve);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_NE(refused.err.find("the bridge " + std::to_string(bridge_.pid()) +
+                               " that VELMOT_DEVBRIDGE_PID names is still serving; stop it first "
+                               "with: eval \"$(velmot_devbridge --stop)\""),
+              std::string::npos)
+        << refused.err;
+    EXPECT_EQ(refused.exit_code(), 1);
 }
 
 }  // namespace

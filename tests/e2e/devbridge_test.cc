@@ -119,7 +119,7 @@ TEST_F(DevBridgeTest, CoreInvocationRunsTheCoreCommand) {
     const Outcome version = launch("velmot", {"version"});
     EXPECT_EQ(version.out, "velmot development bridge example core 1.0\n");
     EXPECT_EQ(version.status, 0);
-    expect_same(launch("velmot", {"nosuch"}), run_directly("core", {"nosuch"}));
+    expect_same(launch("velmot", {"nosuch"}), run_directly("_core", {"nosuch"}));
 }
 
 TEST_F(DevBridgeTest, CommandsGetTheBridgeEnvironmentAndNoInput) {
@@ -130,12 +130,12 @@ TEST_F(DevBridgeTest, CommandsGetTheBridgeEnvironmentAndNoInput) {
 }
 
 TEST_F(DevBridgeTest, UnknownPluginIsABridgeFailureWithStatus127) {
-    // "core" names the core command's file, so it is no plug-in.
+    // The core command's file is "_core": "core" is a plug-in id like any.
     for (const std::string id : {"nosuch", "core"}) {
         const Outcome unknown = launch("velmot-" + id, {"list"});
         EXPECT_EQ(unknown.out, "");
-        EXPECT_EQ(unknown.err,
-                  "plugin.cli.bridge_unknown_plugin: no plug-in with the id \"" + id + "\"\n");
+        EXPECT_EQ(unknown.err, "plugin.cli.bridge_unknown_plugin: no plug-in with the id \"" + id +
+                                   "\" in " + kCommands + "\n");
         EXPECT_EQ(unknown.status, 127);
     }
 }
@@ -237,7 +237,7 @@ TEST_F(DevBridgeTest, LogsOneLinePerRequestWithoutTheTokenAndStopsCleanly) {
     const std::string expected[] = {
         "velmot_devbridge: notes status 200 exit 0 ",
         "velmot_devbridge: nosuch status 200 exit 127 ",
-        "velmot_devbridge: core status 200 exit 0 ",
+        "velmot_devbridge: _core status 200 exit 0 ",
         "velmot_devbridge: - status 401 ",
     };
     for (const std::string& line : expected) {
@@ -258,8 +258,10 @@ TEST_F(DevBridgeTest, StoppingEndsRunningCommandsAndStillAnswersTheirLaunchers) 
     const int stopped = bridge_.stop();
     EXPECT_TRUE(WIFEXITED(stopped) && WEXITSTATUS(stopped) == 0) << stopped;
     const Outcome held = outcome_of(launcher.finish());
-    EXPECT_EQ(held.err, "");
-    EXPECT_EQ(held.status, 128 + SIGTERM);
+    EXPECT_EQ(held.err,
+              "plugin.cli.bridge_bridge_stopping: the bridge is shutting down and ended the "
+              "command (signal 15)\n");
+    EXPECT_EQ(held.status, 125);
 }
 
 // The bridge's other mode: it runs one command with its variables set, as

@@ -71,7 +71,8 @@ std::string exported_value(std::string_view lines, std::string_view name) {
 }
 
 ServedBridge::ServedBridge(const std::string& bridge_path, const std::string& commands_dir,
-                           const std::string& log_path, const std::vector<std::string>& options) {
+                           const std::string& log_path, const std::vector<std::string>& options,
+                           const std::vector<std::string>& env) {
     // The bridge serves from a process of its own that leaves the one
     // started here; as the subreaper, this process inherits it and can reap
     // it and see its status.
@@ -82,6 +83,7 @@ ServedBridge::ServedBridge(const std::string& bridge_path, const std::string& co
     plan.argv.insert(plan.argv.end(), options.begin(), options.end());
     plan.argv.push_back("--serve");
     plan.env = {path_variable()};
+    plan.env.insert(plan.env.end(), env.begin(), env.end());
     plan.err = StreamSetup::closed();
     // The bridge lets go of standard output right after the export lines,
     // and prints them only once it listens; the starting process then ends.

@@ -22,9 +22,11 @@ namespace velmot::testing {
 class ServedBridge {
   public:
     // Serves the commands in `commands_dir`, appending its log to `log_path`,
-    // with further `options` if any.
+    // with further `options` and "NAME=value" `env` entries besides PATH, if
+    // any.
     ServedBridge(const std::string& bridge_path, const std::string& commands_dir,
-                 const std::string& log_path, const std::vector<std::string>& options = {});
+                 const std::string& log_path, const std::vector<std::string>& options = {},
+                 const std::vector<std::string>& env = {});
     ~ServedBridge();
     ServedBridge(const ServedBridge&) = delete;
     ServedBridge& operator=(const ServedBridge&) = delete;

@@ -4,12 +4,26 @@
 #include <variant>
 
 #include "bridge/bridge_frame.h"
+#include "common/failure_note.h"
 
 namespace velmot::testing {
+namespace {
+
+constexpr std::string_view kReasonNames[] = {"None",
+#define VELMOT_REASON_NAME(name, step, rule, next) #name,
+                                             VELMOT_FAILURE_REASONS(VELMOT_REASON_NAME)
+#undef VELMOT_REASON_NAME
+};
+
+}  // namespace
 
 std::string describe_frame(std::string line) {
+    clear_failure_note();
     const std::optional<BridgeFrame> frame = decode_frame(line);
-    if (!frame) return "rejected";
+    if (!frame) {
+        return "rejected: " +
+               std::string(kReasonNames[static_cast<std::size_t>(failure_note().reason)]);
+    }
     if (const auto* out = std::get_if<Output>(&*frame)) {
         return "output v" + std::to_string(out->protocol_version) +
                (out->channel == OutputChannel::Stdout ? " stdout " : " stderr ") +

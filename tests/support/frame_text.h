@@ -8,7 +8,8 @@ namespace velmot::testing {
 
 // Decodes a copy of `line`: "output v1 stdout <Base64 text>",
 // "terminal v1 exit 0", "failure v1 code <code> message <message> exit 1",
-// or "rejected".
+// or "rejected: <reason>", the name of the failure reason the decoder noted
+// ("rejected: FrameKindUnknown").
 std::string describe_frame(std::string line);
 
 }  // namespace velmot::testing

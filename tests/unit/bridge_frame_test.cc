@@ -30,9 +30,16 @@ void expect_decodes(const std::vector<Case>& cases) {
     }
 }
 
-void expect_rejected(const std::vector<std::string>& lines) {
-    for (const auto& line : lines)
-        EXPECT_EQ(describe(line), "rejected") << line;
+// Each line is rejected; for `reason`, for that reason.
+void expect_rejected(const std::vector<std::string>& lines, std::string_view reason = "") {
+    for (const auto& line : lines) {
+        const std::string said = describe(line);
+        if (reason.empty()) {
+            EXPECT_TRUE(said.starts_with("rejected: ")) << said << ": " << line;
+        } else {
+            EXPECT_EQ(said, "rejected: " + std::string(reason)) << line;
+        }
+    }
 }
 
 const std::string kTerminalFields = R"("protocol_version":1,"exit_code":0)";
@@ -162,20 +169,25 @@ TEST(BridgeFrame, FieldsAreRequiredOnceAndTypeChecked) {
         R"(["plugin_cli_terminal",1,0,])",
         R"(["plugin_cli_terminal",,1,0])",
     };
+    expect_rejected(rejected);
     // Unsigned 8-bit fields take digit-only numbers from 0 to 255.
+    std::vector<std::string> not_bytes;
     for (const std::string bad : {"256", "-1", "-0", "0.0", "1.0", "1e0", "2E1", "1000000000000",
                                   "18446744073709551616", "\"0\"", "true", "null", "[0]", "{}"}) {
-        rejected.push_back(R"({"kind":"plugin_cli_terminal","protocol_version":1,"exit_code":)" +
-                           bad + "}");
-        rejected.push_back(R"(["plugin_cli_terminal",)" + bad + ",0]");
+        not_bytes.push_back(R"({"kind":"plugin_cli_terminal","protocol_version":1,"exit_code":)" +
+                            bad + "}");
+        not_bytes.push_back(R"(["plugin_cli_terminal",)" + bad + ",0]");
     }
+    expect_rejected(not_bytes, "FrameFieldNotByte");
     // Texts take strings only.
+    std::vector<std::string> not_strings;
     for (const std::string bad : {"null", "0", "false", "[]", "{}", "[\"a\"]"}) {
-        rejected.push_back(output_head + R"("channel":"stdout","bytes_base64":)" + bad + "}");
-        rejected.push_back(failure_head + R"("code":)" + bad + R"(,"message":"","exit_code":1})");
-        rejected.push_back(R"(["plugin_cli_failure",1,"",)" + bad + ",1]");
+        not_strings.push_back(output_head + R"("channel":"stdout","bytes_base64":)" + bad + "}");
+        not_strings.push_back(failure_head + R"("code":)" + bad +
+                              R"(,"message":"","exit_code":1})");
+        not_strings.push_back(R"(["plugin_cli_failure",1,"",)" + bad + ",1]");
     }
-    expect_rejected(rejected);
+    expect_rejected(not_strings, "FrameFieldNotString");
 }
 
 TEST(BridgeFrame, ChannelEncodings) {
@@ -218,8 +230,7 @@ TEST(BridgeFrame, ChannelEncodings) {
                                   "null",
                                   R"(["stdout"])",
                                   "[]"}) {
-        EXPECT_EQ(describe(object_line(bad)), "rejected") << bad;
-        EXPECT_EQ(describe(array_line(bad)), "rejected") << bad;
+        expect_rejected({object_line(bad), array_line(bad)}, "FrameFieldNotChannel");
     }
 }
 
@@ -255,17 +266,19 @@ TEST(BridgeFrame, IgnoredMembersMustStillBeWellFormed) {
 
 TEST(BridgeFrame, NestingCountsTheFrameItselfAsLevelOne) {
     EXPECT_EQ(describe(terminal_with("\"deep\":" + nested_arrays(126))), "terminal v1 exit 0");
-    EXPECT_EQ(describe(terminal_with("\"deep\":" + nested_arrays(127))), "rejected");
+    EXPECT_EQ(describe(terminal_with("\"deep\":" + nested_arrays(127))), "rejected: FrameTooDeep");
     // A channel object sits at level 2, its empty object at level 3.
     EXPECT_EQ(describe(R"(["plugin_cli_output",1,{"stdout":{}},"QQ=="])"), "output v1 stdout QQ==");
+    // In the array form a value past the last field is one too many, whatever
+    // its depth.
     EXPECT_EQ(
         describe(R"(["plugin_cli_terminal",1,0)" + std::string(",") + nested_arrays(127) + "]"),
-        "rejected");
+        "rejected: FrameArrayLength");
     // Objects and arrays count alike, before "kind" as after it.
     const std::string mixed = repeated("{\"k\":[", 63) + repeated("]}", 63);
     const std::string tail = R"("kind":"plugin_cli_terminal",)" + kTerminalFields + "}";
     EXPECT_EQ(describe("{\"deep\":" + mixed + "," + tail), "terminal v1 exit 0");
-    EXPECT_EQ(describe("{\"deep\":[" + mixed + "]," + tail), "rejected");
+    EXPECT_EQ(describe("{\"deep\":[" + mixed + "]," + tail), "rejected: FrameTooDeep");
 }
 
 // ---- The JSON rules, through the values a frame carries or ignores ----
@@ -334,7 +347,7 @@ TEST(BridgeFrame, IgnoredValuesFollowTheJsonGrammar) {
         std::string("-0.00").append(kOverflowLimit).append("e311"),
         std::string(kOverflowLimit).append(".").append(400, '0')};
     for (const std::string& value : rejected) {
-        EXPECT_EQ(describe(terminal_with("\"x\":" + value)), "rejected") << value;
+        EXPECT_EQ(describe(terminal_with("\"x\":" + value)), "rejected: FrameNotJson") << value;
     }
 }
 
@@ -378,13 +391,13 @@ TEST(BridgeFrame, StringEscapes) {
                                                "a\0b"s,
                                                repeated("q", 40) + "\t" + R"(\n)"};
     for (const std::string& json : rejected) {
-        EXPECT_EQ(describe(R"(["plugin_cli_failure",1,"c",")" + json + R"(",0])"), "rejected")
-            << json;
-        EXPECT_EQ(describe(terminal_with(R"("x":")" + json + "\"")), "rejected") << json;
-        EXPECT_EQ(describe(R"({")" + json + R"(":0,"kind":"plugin_cli_terminal",)" +
-                           kTerminalFields + "}"),
-                  "rejected")
-            << json;
+        // A field's text is refused as the field's; elsewhere the line is no JSON.
+        expect_rejected({R"(["plugin_cli_failure",1,"c",")" + json + R"(",0])"},
+                        "FrameFieldNotString");
+        expect_rejected(
+            {terminal_with(R"("x":")" + json + "\""),
+             R"({")" + json + R"(":0,"kind":"plugin_cli_terminal",)" + kTerminalFields + "}"},
+            "FrameNotJson");
     }
 }
 

@@ -301,7 +301,7 @@ std::string others(const bj::value& line) {
 // deliberately refuses, or, if `frame_rules_may_refuse`, no frame.
 void compare(const std::string& line, bool frame_rules_may_refuse) {
     const std::string decoded = ours(line);
-    const bool accepted = decoded != "rejected";
+    const bool accepted = !decoded.starts_with("rejected");
     const Verdict other = other_parser(line);
     if (accepted && other.accepted) {
         EXPECT_EQ(decoded, others(other.value)) << line;
@@ -342,7 +342,7 @@ TEST(FrameOracle, MutatedFrameLinesAgree) {
         const std::string text = gen.mutate(frames[gen.pick(std::size(frames))]);
         if (!is_valid_utf8(text)) continue;
         compare(text, true);
-        accepted += ours(text) != "rejected";
+        accepted += !ours(text).starts_with("rejected");
     }
     EXPECT_GT(accepted, 100);
 }
@@ -351,12 +351,12 @@ TEST(FrameOracle, ExplainedDifferencesReallyDiffer) {
     // Guards the list at the top: if the other parser changed its mind, the
     // comment would mislead.
     for (const std::string& huge : {"1e400"s, "-1e400"s, std::string(400, '9')}) {
-        EXPECT_EQ(ours(frame_around(huge)), "rejected");
+        EXPECT_TRUE(ours(frame_around(huge)).starts_with("rejected"));
         EXPECT_TRUE(other_parser(huge).accepted) << huge;
         EXPECT_TRUE(deliberate_difference(false, other_parser(huge)));
     }
     for (const std::string zero : {"0e9999999999", "1e-9999999999"}) {
-        EXPECT_NE(ours(frame_around(zero)), "rejected");
+        EXPECT_FALSE(ours(frame_around(zero)).starts_with("rejected"));
         EXPECT_EQ(other_parser(zero).error, bj::error::exponent_overflow) << zero;
     }
     const std::string deep(127, '['), deeper(128, '[');
