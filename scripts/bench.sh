@@ -19,7 +19,7 @@ if [ $# -gt 0 ]; then
 fi
 scale=${BENCH_SCALE:-1}
 
-scripts/install-deps.sh
+scripts/install-deps.sh checks
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMOT_BUILD_TESTS=OFF \
     "${link_mode[@]}" >/dev/null
 cmake --build "$build" --target process_bench >/dev/null

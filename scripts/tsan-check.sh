@@ -13,7 +13,7 @@ build=build-tsan
 clients=${1:-16}
 rounds=${2:-8}
 
-scripts/install-deps.sh all
+scripts/install-deps.sh checks
 # Sanitizer run-times cannot be linked statically; only the bridge is needed.
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
